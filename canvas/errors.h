@@ -1,0 +1,21 @@
+#pragma once
+// Turning failed platform calls into exceptions.
+#include <cstdint>
+
+#include "core/messages.h"
+#include "platform/gdi.h"
+
+// EOutOfResources with the platform's text for the last error, or
+// "Out of system resources" when there is none.
+[[noreturn]] void RaiseDeviceError();
+[[noreturn]] void RaiseOutOfResources();
+[[noreturn]] void RaiseInvalidGraphic(Msg message);
+[[noreturn]] void RaiseInvalidBitmap();
+
+// A null handle or zero value raises through RaiseDeviceError; anything else
+// is returned unchanged.
+template <class T>
+T CheckHandle(T value) {
+  if (!value) RaiseDeviceError();
+  return value;
+}

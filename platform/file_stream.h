@@ -1,0 +1,18 @@
+#pragma once
+// A byte stream over a file handle of the platform's file services. A failed
+// read or write counts as 0 bytes moved.
+#include "core/stream.h"
+#include "platform/files.h"
+
+class THandleStream : public TStream {
+ public:
+  // Takes ownership of handle and closes it when destroyed.
+  explicit THandleStream(sys::HANDLE handle) : file_(handle) {}
+  std::int64_t Read(void* buffer, std::int64_t count) override;
+  std::int64_t Write(const void* buffer, std::int64_t count) override;
+  std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
+  sys::HANDLE Handle() const { return file_.Get(); }
+
+ private:
+  sys::FileHandle file_;
+};
