@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "canvas/canvas_parts.h"
+#include "core/color.h"
 #include "core/geometry.h"
 #include "core/persistent.h"
 #include "core/recursive_lock.h"

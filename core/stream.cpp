@@ -25,6 +25,8 @@ std::int64_t TStream::CopyFrom(TStream& source, std::int64_t count) {
     source.SetPosition(0);
     count = source.Size();
   }
+  // A negative count (or the size of a stream that has none) copies nothing.
+  if (count <= 0) return 0;
   // A bounded buffer: a count taken from a file never sizes an allocation.
   constexpr std::int64_t kChunk = 1 << 16;
   std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min(count, kChunk)));
@@ -47,8 +49,11 @@ std::int64_t TMemoryStream::Read(void* buffer, std::int64_t count) {
 }
 
 std::int64_t TMemoryStream::Write(const void* buffer, std::int64_t count) {
-  if (count <= 0) return 0;
-  std::int64_t end = position_ + count;
+  std::int64_t end = 0;
+  // A write that would end beyond what memory can address moves nothing.
+  if (count <= 0 || __builtin_add_overflow(position_, count, &end) ||
+      static_cast<std::uint64_t>(end) > bytes_.max_size())
+    return 0;
   if (end > Size()) bytes_.resize(static_cast<std::size_t>(end));
   std::memcpy(bytes_.data() + position_, buffer, static_cast<std::size_t>(count));
   position_ = end;
@@ -57,8 +62,8 @@ std::int64_t TMemoryStream::Write(const void* buffer, std::int64_t count) {
 
 std::int64_t TMemoryStream::Seek(std::int64_t offset, TSeekOrigin origin) {
   std::int64_t base = origin == TSeekOrigin::soBeginning ? 0 : origin == TSeekOrigin::soCurrent ? position_ : Size();
-  std::int64_t target = base + offset;
-  if (target < 0) return -1;
+  std::int64_t target = 0;
+  if (__builtin_add_overflow(base, offset, &target) || target < 0) return -1;
   position_ = target;
   return position_;
 }

@@ -10,6 +10,11 @@ std::int32_t TableColorCount(std::uint16_t bitCount);
 // Bytes of a row of pixels padded to alignment bits (the library passes 32),
 // in signed 32-bit arithmetic.
 std::int32_t RowStride(std::int32_t pixels, std::int32_t bitsPerPixel, std::int32_t alignment);
+// Bytes of the pixels of a section width x |height| at bitCount bits per
+// pixel, rows padded to 32 bits. A negative width or a size whose rows or
+// total bytes do not fit 32 bits raises EOutOfResources, as the platform's
+// refusal of such a section does.
+std::int32_t CheckedImageBytes(std::int32_t width, std::int32_t height, std::int32_t bitCount);
 // The info header of handle as the writer writes it for colorCount colours.
 gdi::BITMAPINFOHEADER BuildInfoHeader(gdi::HBITMAP handle, std::int32_t colorCount);
 struct TDibSizes {

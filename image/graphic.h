@@ -60,6 +60,10 @@ class TGraphic : public TPersistent {
   bool PaletteChanged() const { return paletteChanged_; }
   void SetPaletteChanged(bool value) { paletteChanged_ = value; }
 
+ protected:
+  // Takes the flag over without a notification (assignment notifies once).
+  void StoreUseTransparency(bool value) { useTransparency_ = value; }
+
  private:
   bool isModified_ = false;
   bool useTransparency_ = false;

@@ -229,8 +229,14 @@ HBITMAP CreateBitmap(int width, int height, UINT planes, UINT bitCount, const vo
 HBITMAP CreateCompatibleBitmap(HDC dc, int width, int height);
 // A device-dependent bitmap of the screen's format; with CBM_INIT the pixels
 // are decoded from bits (BI_RGB, BI_BITFIELDS, BI_RLE8, BI_RLE4).
+// Compressed data is read up to info's biSizeImage bytes, which bits must hold.
 HBITMAP CreateDIBitmap(HDC dc, const BITMAPINFOHEADER* header, DWORD init, const void* bits,
                        const BITMAPINFO* info, UINT usage);
+// The same, with the number of bytes at bits: compressed data is never read
+// past bitsSize, whatever the header says, and uncompressed data gives only
+// the whole rows that bitsSize holds.
+HBITMAP CreateDIBitmap(HDC dc, const BITMAPINFOHEADER* header, DWORD init, const void* bits,
+                       const BITMAPINFO* info, UINT usage, std::size_t bitsSize);
 // Copies the object's description: BITMAP (bitmap), DIBSECTION (section),
 // WORD entry count (palette), LOGPEN, LOGBRUSH, LOGFONTA. Returns the bytes
 // written, 0 on failure.

@@ -1,0 +1,293 @@
+#include "canvas/bleed_border.h"
+
+#include <algorithm>
+#include <atomic>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "canvas/canvas.h"
+#include "image/bitmap.h"
+#include "platform/stretch_map.h"
+
+void DrawBleedPasses(TBitmap& source, TBitmap& work, TBitmap& composite, std::int32_t inset) {
+  const std::int32_t outputWidth = work.Width();
+  const std::int32_t outputHeight = work.Height();
+  const TRect sourceRect{0, 0, source.Width(), source.Height()};
+  const TRect fullRect{0, 0, outputWidth, outputHeight};
+  for (std::int32_t i = 0; i <= inset; ++i) {
+    const TRect passRect{i, i, outputWidth - i, outputHeight - i};
+    work.Canvas().FillArea(fullRect);
+    work.Canvas().StretchCopy(passRect, source.Canvas(), sourceRect);
+    composite.Canvas().PaintGraphic(0, 0, &work);
+  }
+  composite.Canvas().PaintGraphic(inset, inset, &source);
+}
+
+namespace {
+
+// The raster operations compare and write the 24 colour bits only, with the
+// fourth byte 0; so does everything here.
+constexpr std::uint32_t kColorBits = 0x00FFFFFF;
+constexpr std::uint32_t kWhite = 0x00FFFFFF;
+
+// The 32-bit pixels of a section in device order: row 0 is the top row,
+// whichever order the rows have in memory.
+class PixelView {
+ public:
+  static std::optional<PixelView> Of(TBitmap& bitmap) {
+    const TBitmapImage& image = bitmap.SharedImage();
+    const gdi::DIBSECTION& section = image.Section;
+    if (!image.SectionHandle || !section.dsBm.bmBits) return std::nullopt;
+    if (section.dsBmih.biBitCount != 32 || section.dsBmih.biCompression != gdi::BI_RGB) return std::nullopt;
+    const std::int32_t width = section.dsBm.bmWidth;
+    // The device reports a section's row count as a positive bmHeight; the
+    // header's sign gives the row order.
+    const std::int32_t height = section.dsBm.bmHeight;
+    if (width <= 0 || height <= 0 || section.dsBm.bmWidthBytes < std::int64_t{width} * 4) return std::nullopt;
+    return PixelView(static_cast<std::uint8_t*>(section.dsBm.bmBits), width, height, section.dsBm.bmWidthBytes,
+                     section.dsBmih.biHeight < 0);
+  }
+
+  std::int32_t Width() const { return width_; }
+  std::int32_t Height() const { return height_; }
+  std::uint32_t* Row(std::int32_t y) const {
+    const std::int64_t memoryRow = topDown_ ? y : height_ - 1 - y;
+    return reinterpret_cast<std::uint32_t*>(bits_ + memoryRow * stride_);
+  }
+
+ private:
+  PixelView(std::uint8_t* bits, std::int32_t width, std::int32_t height, std::int64_t stride, bool topDown)
+      : bits_(bits), width_(width), height_(height), stride_(stride), topDown_(topDown) {}
+  std::uint8_t* bits_;
+  std::int32_t width_;
+  std::int32_t height_;
+  std::int64_t stride_;
+  bool topDown_;
+};
+
+// Counts of non-white source pixels per square tile, summed over every tile
+// above and to the left: any rectangle of tiles is tested in four reads.
+class WhiteTiles {
+ public:
+  static constexpr std::int32_t kTile = 8;
+
+  explicit WhiteTiles(const PixelView& source)
+      : columns_((source.Width() + kTile - 1) / kTile), rows_((source.Height() + kTile - 1) / kTile),
+        sums_(static_cast<std::size_t>(columns_ + 1) * static_cast<std::size_t>(rows_ + 1), 0) {
+    std::vector<std::uint32_t> tileCounts(static_cast<std::size_t>(columns_));
+    for (std::int32_t tileRow = 0; tileRow < rows_; ++tileRow) {
+      std::fill(tileCounts.begin(), tileCounts.end(), 0);
+      const std::int32_t yEnd = std::min(source.Height(), (tileRow + 1) * kTile);
+      for (std::int32_t y = tileRow * kTile; y < yEnd; ++y) {
+        const std::uint32_t* row = source.Row(y);
+        for (std::int32_t x = 0; x < source.Width(); ++x)
+          tileCounts[static_cast<std::size_t>(x / kTile)] += (row[x] & kColorBits) != kWhite;
+      }
+      std::uint64_t rowSum = 0;
+      for (std::int32_t column = 0; column < columns_; ++column) {
+        rowSum += tileCounts[static_cast<std::size_t>(column)];
+        At(tileRow + 1, column + 1) = At(tileRow, column + 1) + rowSum;
+      }
+    }
+  }
+
+  // True when every source pixel in columns [x0, x1] and rows [y0, y1] is white.
+  bool AllWhite(std::int32_t x0, std::int32_t x1, std::int32_t y0, std::int32_t y1) const {
+    const std::int32_t c0 = x0 / kTile, c1 = x1 / kTile + 1, r0 = y0 / kTile, r1 = y1 / kTile + 1;
+    return At(r1, c1) - At(r0, c1) - At(r1, c0) + At(r0, c0) == 0;
+  }
+
+ private:
+  std::uint64_t& At(std::int32_t row, std::int32_t column) {
+    return sums_[static_cast<std::size_t>(row) * static_cast<std::size_t>(columns_ + 1) + static_cast<std::size_t>(column)];
+  }
+  std::uint64_t At(std::int32_t row, std::int32_t column) const {
+    return sums_[static_cast<std::size_t>(row) * static_cast<std::size_t>(columns_ + 1) + static_cast<std::size_t>(column)];
+  }
+  std::int32_t columns_;
+  std::int32_t rows_;
+  std::vector<std::uint64_t> sums_;
+};
+
+// Where each pass takes its samples: the raster device's own stretch mapping,
+// per axis and per pass, as a pass's BLACKONWHITE stretch combines them.
+class PassMaps {
+ public:
+  PassMaps(std::int32_t inset, std::int32_t outputWidth, std::int32_t outputHeight, std::int32_t sourceWidth,
+           std::int32_t sourceHeight) {
+    for (std::int32_t k = 0; k <= inset; ++k) {
+      columns_.push_back(raster::MapAxis(k, outputWidth - 2 * k, 0, sourceWidth, outputWidth, sourceWidth,
+                                         raster::StretchCombine::Block));
+      rows_.push_back(raster::MapAxis(k, outputHeight - 2 * k, 0, sourceHeight, outputHeight, sourceHeight,
+                                      raster::StretchCombine::Block));
+      shrinks_.push_back(outputWidth - 2 * k < sourceWidth || outputHeight - 2 * k < sourceHeight);
+    }
+  }
+
+  // The source columns (or rows) that pass k combines into output column x
+  // (or row y); count 0 when the pass does not reach it.
+  raster::SourceSpan Column(std::int32_t k, std::int32_t x) const { return SpanAt(columns_, k, x); }
+  raster::SourceSpan Row(std::int32_t k, std::int32_t y) const { return SpanAt(rows_, k, y); }
+  // A pass that shrinks combines blocks of pixels; every other pass takes one
+  // source pixel per output pixel.
+  bool Shrinks(std::int32_t k) const { return shrinks_[static_cast<std::size_t>(k)]; }
+
+ private:
+  static raster::SourceSpan SpanAt(const std::vector<raster::AxisMap>& maps, std::int32_t k, std::int32_t p) {
+    const raster::AxisMap& map = maps[static_cast<std::size_t>(k)];
+    const std::int64_t index = std::int64_t{p} - map.destBegin;
+    if (index < 0 || index >= static_cast<std::int64_t>(map.spans.size())) return {};
+    return map.spans[static_cast<std::size_t>(index)];
+  }
+  std::vector<raster::AxisMap> columns_;
+  std::vector<raster::AxisMap> rows_;
+  std::vector<bool> shrinks_;
+};
+
+class BleedRenderer {
+ public:
+  BleedRenderer(const PixelView& source, const PixelView& composite, std::int32_t inset)
+      : source_(source), composite_(composite), inset_(inset), tiles_(source),
+        maps_(inset, composite.Width(), composite.Height(), source.Width(), source.Height()) {}
+
+  void RenderRows(std::int32_t yBegin, std::int32_t yEnd) const {
+    for (std::int32_t y = yBegin; y < yEnd; ++y) RenderRow(y);
+  }
+
+ private:
+  void RenderRow(std::int32_t y) const {
+    std::uint32_t* out = composite_.Row(y);
+    const std::int32_t width = composite_.Width();
+    const std::int32_t height = composite_.Height();
+    const std::int32_t pictureY = y - inset_;
+    const std::uint32_t* picture =
+        pictureY >= 0 && pictureY < source_.Height() ? source_.Row(pictureY) : nullptr;
+    for (std::int32_t x = 0; x < width; ++x) {
+      const std::int32_t pictureX = x - inset_;
+      if (picture && pictureX >= 0 && pictureX < source_.Width()) {
+        const std::uint32_t pixel = picture[pictureX] & kColorBits;
+        if (pixel != kWhite) {
+          out[x] = pixel;
+          continue;
+        }
+      }
+      const std::int32_t ring = std::min({x, y, width - 1 - x, height - 1 - y});
+      out[x] = TopSample(x, y, std::min(ring, inset_)).value_or(out[x] & kColorBits);
+    }
+  }
+
+  // The sample of pass k at output (x, y): the AND of the source block the
+  // pass combines there, or white where the pass does not reach.
+  std::uint32_t Sample(std::int32_t k, std::int32_t x, std::int32_t y) const {
+    const raster::SourceSpan columns = maps_.Column(k, x);
+    const raster::SourceSpan rows = maps_.Row(k, y);
+    if (columns.count == 1 && rows.count == 1) return source_.Row(rows.first)[columns.first] & kColorBits;
+    std::uint32_t value = kWhite;
+    if (columns.count == 0 || rows.count == 0) return value;
+    for (std::int32_t row = rows.first; row < rows.first + rows.count; ++row) {
+      const std::uint32_t* line = source_.Row(row);
+      for (std::int32_t column = columns.first; column < columns.first + columns.count; ++column)
+        value &= line[column];
+    }
+    return value & kColorBits;
+  }
+
+  // True when passes lo .. hi (none of them shrinking) all sample white at
+  // (x, y). A pass's sample position moves monotonically with the pass number
+  // (towards the picture's centre or away from it, depending on which side of
+  // the centre the pixel lies), so the samples of lo .. hi lie in the source
+  // rectangle spanned by those of lo and hi.
+  bool PassesWhite(std::int32_t lo, std::int32_t hi, std::int32_t x, std::int32_t y) const {
+    const raster::SourceSpan columnLo = maps_.Column(lo, x), columnHi = maps_.Column(hi, x);
+    const raster::SourceSpan rowLo = maps_.Row(lo, y), rowHi = maps_.Row(hi, y);
+    return tiles_.AllWhite(std::min(columnLo.first, columnHi.first), std::max(columnLo.first, columnHi.first),
+                           std::min(rowLo.first, rowHi.first), std::max(rowLo.first, rowHi.first));
+  }
+
+  // The sample of the last pass up to top that is not white at (x, y): later
+  // passes are drawn over earlier ones. Passes known to be white are skipped
+  // in runs that double while they stay white and halve when they do not.
+  std::optional<std::uint32_t> TopSample(std::int32_t x, std::int32_t y, std::int32_t top) const {
+    std::int32_t k = top;
+    if (k >= 0 && maps_.Shrinks(k)) {
+      const std::uint32_t value = Sample(k, x, y);
+      if (value != kWhite) return value;
+      --k;
+    }
+    std::int32_t run = 1;
+    while (k >= 0) {
+      const std::uint32_t value = Sample(k, x, y);
+      if (value != kWhite) return value;
+      --k;
+      while (k >= 0) {
+        const std::int32_t lo = std::max(0, k - run + 1);
+        if (PassesWhite(lo, k, x, y)) {
+          k = lo - 1;
+          run *= 2;
+        } else if (run > 1) {
+          run /= 2;
+        } else {
+          break;
+        }
+      }
+    }
+    return std::nullopt;
+  }
+
+  PixelView source_;
+  PixelView composite_;
+  std::int32_t inset_;
+  WhiteTiles tiles_;
+  PassMaps maps_;
+};
+
+// Rows are independent: large images are shared out in bands among the cores.
+void RenderInParallel(const BleedRenderer& renderer, std::int32_t width, std::int32_t height) {
+  constexpr std::int64_t kParallelPixels = 1 << 18;
+  constexpr std::int32_t kBandRows = 32;
+  const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+  if (cores == 1 || std::int64_t{width} * height < kParallelPixels) {
+    renderer.RenderRows(0, height);
+    return;
+  }
+  std::atomic<std::int32_t> nextBand{0};
+  auto worker = [&] {
+    for (;;) {
+      const std::int32_t y = nextBand.fetch_add(kBandRows);
+      if (y >= height) return;
+      renderer.RenderRows(y, std::min(height, y + kBandRows));
+    }
+  };
+  std::vector<std::thread> threads;
+  for (unsigned i = 1; i < cores; ++i) threads.emplace_back(worker);
+  worker();
+  for (std::thread& thread : threads) thread.join();
+}
+
+}  // namespace
+
+bool DrawBleedDirect(TBitmap& source, TBitmap& composite, std::int32_t inset) {
+  if (inset < 0) return false;
+  const std::optional<PixelView> picture = PixelView::Of(source);
+  if (!picture || !PixelView::Of(composite)) return false;
+  // Every pass but the last must enlarge the picture (or keep its size), and
+  // the picture must fit at (inset, inset): the command's geometry always
+  // does; anything else is left to the passes.
+  const std::int64_t widthAtLastPass = std::int64_t{composite.Width()} - 2 * std::int64_t{inset};
+  const std::int64_t heightAtLastPass = std::int64_t{composite.Height()} - 2 * std::int64_t{inset};
+  if (widthAtLastPass < 1 || heightAtLastPass < 1) return false;
+  if (inset > 0 && (widthAtLastPass + 2 < picture->Width() || heightAtLastPass + 2 < picture->Height())) return false;
+  if (composite.Width() < std::int64_t{picture->Width()} + inset ||
+      composite.Height() < std::int64_t{picture->Height()} + inset)
+    return false;
+
+  // As a drawing operation would: private storage first, a change notice after.
+  composite.PrepareToModify();
+  const std::optional<PixelView> output = PixelView::Of(composite);
+  if (!output) return false;
+  const BleedRenderer renderer(*picture, *output, inset);
+  RenderInParallel(renderer, output->Width(), output->Height());
+  composite.NotifyChange(&composite);
+  return true;
+}

@@ -1,0 +1,383 @@
+#include "canvas/tools.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <mutex>
+
+#include "canvas/graphics_lib.h"
+#include "canvas/resource_manager.h"
+
+const int PenModeCodes[16] = {1, 16, 11, 6, 13, 4, 14, 5, 12, 3, 15, 2, 9, 8, 7, 10};
+
+namespace {
+
+template <class Settings>
+Settings SettingsOf(const TToolEntry* entry) {
+  Settings settings;
+  std::memcpy(&settings, entry->Settings(), sizeof settings);
+  settings.ToolHandle = 0;
+  return settings;
+}
+
+// Holds the guards of two tools for a copy. Both are taken together, backing
+// off instead of waiting while one is held, so two threads copying two
+// canvases' tools in opposite directions cannot block each other.
+class CopyGuards {
+ public:
+  CopyGuards(TGraphicsObject& dest, TGraphicsObject& source) : first_(dest.GuardLock), second_(source.GuardLock) {
+    if (first_ == second_) second_ = nullptr;
+    if (first_ && second_) {
+      std::lock(*first_, *second_);
+    } else if (first_) {
+      first_->Enter();
+    } else if (second_) {
+      second_->Enter();
+    }
+  }
+  CopyGuards(const CopyGuards&) = delete;
+  CopyGuards& operator=(const CopyGuards&) = delete;
+  ~CopyGuards() {
+    if (second_) second_->Leave();
+    if (first_) first_->Leave();
+  }
+
+ private:
+  TRecursiveLock* first_;
+  TRecursiveLock* second_;
+};
+
+class Guard {
+ public:
+  explicit Guard(TGraphicsObject& tool) : tool_(tool) { tool_.EnterGuard(); }
+  Guard(const Guard&) = delete;
+  Guard& operator=(const Guard&) = delete;
+  ~Guard() { tool_.LeaveGuard(); }
+
+ private:
+  TGraphicsObject& tool_;
+};
+
+// Reads, changes and writes a tool's settings under its guard, so that a
+// concurrent change of the same tool is not lost.
+template <class Tool, class Change>
+void ChangeSettings(Tool& tool, Change change) {
+  Guard guard(tool);
+  auto settings = tool.ReadSettings();
+  change(settings);
+  tool.WriteSettings(settings);
+}
+
+gdi::HGDIOBJ RawHandle(std::uint32_t value) {
+  gdi::HGDIOBJ handle;
+  handle.value = value;
+  return handle;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+           return lower(x) == lower(y);
+         });
+}
+
+std::string_view NameOf(const TFontSettings& settings) {
+  return {settings.Name, std::min<std::size_t>(settings.NameLength, sizeof settings.Name)};
+}
+
+// Blocks reach a cache only in their one byte form: no handle, no stray
+// bytes outside the fields.
+TFontSettings Normalised(TFontSettings s) {
+  s.ToolHandle = 0;
+  s.NameLength = static_cast<std::uint8_t>(std::min<std::size_t>(s.NameLength, sizeof s.Name));
+  std::fill(s.Name + s.NameLength, s.Name + sizeof s.Name, '\0');
+  s.Zero = 0;
+  return s;
+}
+TPenSettings Normalised(TPenSettings s) {
+  s.ToolHandle = 0;
+  std::fill(std::begin(s.Zero), std::end(s.Zero), 0);
+  return s;
+}
+TBrushSettings Normalised(TBrushSettings s) {
+  s.ToolHandle = 0;
+  s.PatternBitmap = 0;
+  std::fill(std::begin(s.Zero), std::end(s.Zero), 0);
+  return s;
+}
+
+}  // namespace
+
+// ---- TGraphicsObject ---------------------------------------------------------
+
+TGraphicsObject::~TGraphicsObject() { cache_->ReleaseEntry(Entry); }
+
+void TGraphicsObject::Altered() {
+  if (OnAlter) OnAlter(this);
+}
+
+void TGraphicsObject::EnterGuard() {
+  if (GuardLock) GuardLock->Enter();
+}
+
+void TGraphicsObject::LeaveGuard() {
+  if (GuardLock) GuardLock->Leave();
+}
+
+gdi::HGDIOBJ TGraphicsObject::CachedHandle(const std::function<gdi::HGDIOBJ(const void* settings)>& make) {
+  TToolEntry* entry = Entry;
+  // Read once without the lock, then again under it, so that two threads
+  // never make two platform objects for one entry.
+  std::atomic_ref<std::uint32_t> slot(entry->ToolHandle.value);
+  if (const std::uint32_t made = slot.load(std::memory_order_acquire)) return RawHandle(made);
+  TLockGuard guard(cache_->Lock());
+  std::uint32_t made = slot.load(std::memory_order_relaxed);
+  if (!made) {
+    // A failed creation stays null and is tried again on the next request.
+    made = make(entry->Settings()).value;
+    slot.store(made, std::memory_order_release);
+  }
+  return RawHandle(made);
+}
+
+// ---- TFont -------------------------------------------------------------------
+
+TFont::TFont() : TGraphicsObject(FontCache()) {
+  // A copy, so that fonts made on several threads only read the defaults.
+  TFontSettings defaults = DefaultFontSettings();
+  defaults.ToolHandle = 0;
+  Entry = FontCache().ObtainEntry(&defaults);
+  DotsPerInch = ScreenPixelsPerInch();
+}
+
+void TFont::Altered() { TGraphicsObject::Altered(); }
+
+void TFont::TakeFrom(TPersistent* source) {
+  auto* font = dynamic_cast<TFont*>(source);
+  if (!font) {
+    TPersistent::TakeFrom(source);
+    return;
+  }
+  CopyGuards guards(*this, *font);
+  FontCache().AdoptEntry(*this, font->Entry);
+  SetColor(font->Color());
+  // Keeps the point size when the two fonts' resolutions differ.
+  if (DotsPerInch != font->DotsPerInch) SetSize(font->Size());
+}
+
+TFontSettings TFont::ReadSettings() const { return SettingsOf<TFontSettings>(Entry); }
+
+void TFont::WriteSettings(const TFontSettings& settings) {
+  const TFontSettings block = Normalised(settings);
+  Guard guard(*this);
+  FontCache().SwapEntry(*this, &block);
+}
+
+gdi::HFONT TFont::ToolHandle() {
+  return gdi::handle_cast<gdi::HFONT>(CachedHandle([](const void* raw) {
+    TFontSettings s;
+    std::memcpy(&s, raw, sizeof s);
+    gdi::LOGFONTA font;
+    font.lfHeight = s.Height;
+    font.lfWeight = (s.Style & fsBold) ? 700 : 400;
+    font.lfItalic = (s.Style & fsItalic) ? 1 : 0;
+    font.lfUnderline = (s.Style & fsUnderline) ? 1 : 0;
+    font.lfStrikeOut = (s.Style & fsStrikeOut) ? 1 : 0;
+    font.lfCharSet = s.Charset;
+    font.lfPitchAndFamily = s.Pitch == TFontPitch::fpVariable ? 2 : s.Pitch == TFontPitch::fpFixed ? 1 : 0;
+    std::string_view face = NameOf(s);
+    if (EqualsIgnoringCase(face, "Default")) face = NameOf(DefaultFontSettings());
+    std::memcpy(font.lfFaceName, face.data(), std::min<std::size_t>(face.size(), gdi::LF_FACESIZE - 1));
+    return gdi::HGDIOBJ(gdi::CreateFontIndirectA(&font));
+  }));
+}
+
+void TFont::SetColor(TColor value) {
+  Guard guard(*this);
+  if (value == color_) return;
+  color_ = value;
+  Altered();
+}
+
+std::int32_t TFont::Height() const { return ReadSettings().Height; }
+
+void TFont::SetHeight(std::int32_t value) {
+  ChangeSettings(*this, [&](TFontSettings& s) {
+    s.Height = value;
+  });
+}
+
+std::int32_t TFont::Size() const { return -MulDiv(Height(), 72, DotsPerInch); }
+
+void TFont::SetSize(std::int32_t value) { SetHeight(-MulDiv(value, DotsPerInch, 72)); }
+
+std::string TFont::Name() const {
+  const TFontSettings s = ReadSettings();
+  return std::string(NameOf(s));
+}
+
+void TFont::SetName(const std::string& value) {
+  if (value.empty()) return;
+  ChangeSettings(*this, [&](TFontSettings& s) {
+    std::fill(std::begin(s.Name), std::end(s.Name), '\0');
+    s.NameLength = static_cast<std::uint8_t>(std::min(value.size(), sizeof s.Name));
+    std::memcpy(s.Name, value.data(), s.NameLength);
+  });
+}
+
+TFontPitch TFont::Pitch() const { return ReadSettings().Pitch; }
+
+void TFont::SetPitch(TFontPitch value) {
+  ChangeSettings(*this, [&](TFontSettings& s) {
+    s.Pitch = value;
+  });
+}
+
+TFontStyles TFont::Style() const { return ReadSettings().Style; }
+
+void TFont::SetStyle(TFontStyles value) {
+  ChangeSettings(*this, [&](TFontSettings& s) {
+    s.Style = value;
+  });
+}
+
+TFontCharset TFont::Charset() const { return ReadSettings().Charset; }
+
+void TFont::SetCharset(TFontCharset value) {
+  ChangeSettings(*this, [&](TFontSettings& s) {
+    s.Charset = value;
+  });
+}
+
+// ---- TPen --------------------------------------------------------------------
+
+TPen::TPen() : TGraphicsObject(PenCache()) { Entry = PenCache().ObtainEntry(&DefaultPenSettings()); }
+
+void TPen::TakeFrom(TPersistent* source) {
+  auto* pen = dynamic_cast<TPen*>(source);
+  if (!pen) {
+    TPersistent::TakeFrom(source);
+    return;
+  }
+  CopyGuards guards(*this, *pen);
+  PenCache().AdoptEntry(*this, pen->Entry);
+  SetMode(pen->Mode());
+}
+
+TPenSettings TPen::ReadSettings() const { return SettingsOf<TPenSettings>(Entry); }
+
+void TPen::WriteSettings(const TPenSettings& settings) {
+  const TPenSettings block = Normalised(settings);
+  Guard guard(*this);
+  PenCache().SwapEntry(*this, &block);
+}
+
+gdi::HPEN TPen::ToolHandle() {
+  return gdi::handle_cast<gdi::HPEN>(CachedHandle([](const void* raw) {
+    TPenSettings s;
+    std::memcpy(&s, raw, sizeof s);
+    gdi::LOGPEN pen;
+    pen.lopnStyle = static_cast<gdi::UINT>(s.Style);
+    pen.lopnWidth.x = s.Width;
+    pen.lopnColor = ResolveColor(s.Color);
+    return gdi::HGDIOBJ(gdi::CreatePenIndirect(&pen));
+  }));
+}
+
+TColor TPen::Color() const { return ReadSettings().Color; }
+
+void TPen::SetColor(TColor value) {
+  ChangeSettings(*this, [&](TPenSettings& s) {
+    s.Color = value;
+  });
+}
+
+TPenStyle TPen::Style() const { return ReadSettings().Style; }
+
+void TPen::SetStyle(TPenStyle value) {
+  ChangeSettings(*this, [&](TPenSettings& s) {
+    s.Style = value;
+  });
+}
+
+std::int32_t TPen::Width() const { return ReadSettings().Width; }
+
+void TPen::SetWidth(std::int32_t value) {
+  if (value < 0) return;
+  ChangeSettings(*this, [&](TPenSettings& s) {
+    s.Width = value;
+  });
+}
+
+void TPen::SetMode(TPenMode value) {
+  Guard guard(*this);
+  if (value == mode_) return;
+  mode_ = value;
+  Altered();
+}
+
+// ---- TBrush ------------------------------------------------------------------
+
+TBrush::TBrush() : TGraphicsObject(BrushCache()) { Entry = BrushCache().ObtainEntry(&DefaultBrushSettings()); }
+
+void TBrush::TakeFrom(TPersistent* source) {
+  auto* brush = dynamic_cast<TBrush*>(source);
+  if (!brush) {
+    TPersistent::TakeFrom(source);
+    return;
+  }
+  CopyGuards guards(*this, *brush);
+  BrushCache().AdoptEntry(*this, brush->Entry);
+}
+
+TBrushSettings TBrush::ReadSettings() const {
+  TBrushSettings s = SettingsOf<TBrushSettings>(Entry);
+  s.PatternBitmap = 0;
+  return s;
+}
+
+void TBrush::WriteSettings(const TBrushSettings& settings) {
+  const TBrushSettings block = Normalised(settings);
+  Guard guard(*this);
+  BrushCache().SwapEntry(*this, &block);
+}
+
+gdi::HBRUSH TBrush::ToolHandle() {
+  return gdi::handle_cast<gdi::HBRUSH>(CachedHandle([](const void* raw) {
+    TBrushSettings s;
+    std::memcpy(&s, raw, sizeof s);
+    gdi::LOGBRUSH brush;
+    brush.lbColor = ResolveColor(s.Color);
+    switch (s.Style) {
+      case TBrushStyle::bsSolid:
+        brush.lbStyle = gdi::BS_SOLID;
+        break;
+      case TBrushStyle::bsClear:
+        brush.lbStyle = gdi::BS_HOLLOW;
+        break;
+      default:
+        brush.lbStyle = gdi::BS_HATCHED;
+        brush.lbHatch = static_cast<std::uintptr_t>(s.Style) - 2;
+        break;
+    }
+    return gdi::HGDIOBJ(gdi::CreateBrushIndirect(&brush));
+  }));
+}
+
+TColor TBrush::Color() const { return ReadSettings().Color; }
+
+void TBrush::SetColor(TColor value) {
+  ChangeSettings(*this, [&](TBrushSettings& s) {
+    s.Color = value;
+    if (s.Style == TBrushStyle::bsClear) s.Style = TBrushStyle::bsSolid;
+  });
+}
+
+TBrushStyle TBrush::Style() const { return ReadSettings().Style; }
+
+void TBrush::SetStyle(TBrushStyle value) {
+  ChangeSettings(*this, [&](TBrushSettings& s) {
+    s.Style = value;
+    if (value == TBrushStyle::bsClear) s.Color = clWhite;
+  });
+}

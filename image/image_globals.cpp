@@ -1,0 +1,9 @@
+// Process-wide objects of the image model.
+#include "image/image_globals.h"
+
+gdi::HPALETTE StockPalette16;
+
+TRecursiveLock& ImageShareLock() {
+  static TRecursiveLock lock;
+  return lock;
+}

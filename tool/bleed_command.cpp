@@ -1,0 +1,96 @@
+#include "tool/bleed_command.h"
+
+#include <algorithm>
+#include <limits>
+#include <memory>
+
+#include "canvas/canvas.h"
+#include "canvas/tools.h"
+#include "core/color.h"
+#include "core/exceptions.h"
+#include "core/geometry.h"
+#include "image/bitmap.h"
+#include "tool/arguments.h"
+#include "tool/file_presence.h"
+#include "tool/rounding.h"
+
+namespace tool {
+namespace {
+
+// Source size plus margin, refused when it does not fit the 32-bit sizes
+// of a bitmap (no picture that can be loaded comes near).
+std::int32_t Grown(std::int32_t side, std::int32_t margin) {
+  const std::int64_t grown = std::int64_t{side} + margin;
+  if (grown > std::numeric_limits<std::int32_t>::max()) RaiseMsg<EOutOfResources>(Msg::OutOfResources);
+  return static_cast<std::int32_t>(grown);
+}
+
+}  // namespace
+
+void DrawBleedPasses(TBitmap& source, TBitmap& work, TBitmap& composite, std::int32_t inset,
+                     std::int32_t outputWidth, std::int32_t outputHeight) {
+  const TRect sourceRect{0, 0, source.Width(), source.Height()};
+  const TRect fullRect{0, 0, outputWidth, outputHeight};
+  // Later passes are smaller and drawn over the earlier ones, so each border
+  // pixel shows the smallest copy that is not white there.
+  for (std::int32_t i = 0; i <= inset; ++i) {
+    const TRect passRect{i, i, outputWidth - i, outputHeight - i};
+    work.Canvas().FillArea(fullRect);
+    work.Canvas().StretchCopy(passRect, source.Canvas(), sourceRect);
+    composite.Canvas().PaintGraphic(0, 0, &work);
+  }
+  composite.Canvas().PaintGraphic(inset, inset, &source);
+}
+
+void BleedBorder(const std::string& inputPath) {
+  if (!FileIsPresent(inputPath)) return;
+
+  auto source = std::make_unique<TBitmap>();
+  auto work = std::make_unique<TBitmap>();
+  auto composite = std::make_unique<TBitmap>();
+  source->LoadFile(inputPath);
+  // Work and composite are still empty: the depth decides the storage they
+  // get when they are sized.
+  source->SetDepth(TPixelDepth::pd32Bit);
+  work->SetDepth(TPixelDepth::pd32Bit);
+  composite->SetDepth(TPixelDepth::pd32Bit);
+
+  const std::int32_t sourceWidth = source->Width();
+  const std::int32_t sourceHeight = source->Height();
+  const std::int32_t margin = RoundToNearest(std::min(sourceWidth, sourceHeight) / 8.0);
+  const std::int32_t outputWidth = Grown(sourceWidth, margin);
+  const std::int32_t outputHeight = Grown(sourceHeight, margin);
+  work->SetWidth(outputWidth);
+  work->SetHeight(outputHeight);
+
+  TBrush& brush = work->Canvas().Brush();
+  brush.SetColor(clWhite);
+  brush.SetStyle(TBrushStyle::bsSolid);
+  TPen& pen = work->Canvas().Pen();
+  pen.SetStyle(TPenStyle::psSolid);
+  pen.SetColor(clWhite);
+
+  work->SetUseTransparency(true);
+  work->SetKeyKind(TTransparencyKind::tkAuto);
+  work->SetKeyColor(clWhite);
+  source->SetUseTransparency(true);
+  source->SetKeyKind(TTransparencyKind::tkFixed);
+  source->SetKeyColor(clWhite);
+
+  // Composite has no canvas yet, so sizing clears it to white: the white shows
+  // wherever nothing is drawn.
+  composite->SetWidth(outputWidth);
+  composite->SetHeight(outputHeight);
+
+  const std::int32_t inset = RoundToNearest(margin / 2.0);
+  DrawBleedPasses(*source, *work, *composite, inset, outputWidth, outputHeight);
+
+  source.reset();
+  work.reset();
+  composite->StoreFile(inputPath + ".bmp");
+  composite.reset();
+}
+
+void BleedBorderCommand() { BleedBorder(CommandArgument(1)); }
+
+}  // namespace tool
