@@ -70,7 +70,7 @@ class PixelView {
 // above and to the left: any rectangle of tiles is tested in four reads.
 class WhiteTiles {
  public:
-  static constexpr std::int32_t kTile = 8;
+  static constexpr std::int32_t kTile = 4;
 
   explicit WhiteTiles(const PixelView& source)
       : columns_((source.Width() + kTile - 1) / kTile), rows_((source.Height() + kTile - 1) / kTile),
@@ -81,8 +81,12 @@ class WhiteTiles {
       const std::int32_t yEnd = std::min(source.Height(), (tileRow + 1) * kTile);
       for (std::int32_t y = tileRow * kTile; y < yEnd; ++y) {
         const std::uint32_t* row = source.Row(y);
-        for (std::int32_t x = 0; x < source.Width(); ++x)
-          tileCounts[static_cast<std::size_t>(x / kTile)] += (row[x] & kColorBits) != kWhite;
+        for (std::int32_t column = 0; column < columns_; ++column) {
+          const std::int32_t xEnd = std::min(source.Width(), (column + 1) * kTile);
+          std::uint32_t count = 0;
+          for (std::int32_t x = column * kTile; x < xEnd; ++x) count += (row[x] & kColorBits) != kWhite;
+          tileCounts[static_cast<std::size_t>(column)] += count;
+        }
       }
       std::uint64_t rowSum = 0;
       for (std::int32_t column = 0; column < columns_; ++column) {
@@ -149,32 +153,89 @@ class BleedRenderer {
  public:
   BleedRenderer(const PixelView& source, const PixelView& composite, std::int32_t inset)
       : source_(source), composite_(composite), inset_(inset), tiles_(source),
-        maps_(inset, composite.Width(), composite.Height(), source.Width(), source.Height()) {}
+        maps_(inset, composite.Width(), composite.Height(), source.Width(), source.Height()),
+        lastPassColumns_(static_cast<std::size_t>(composite.Width()), 0) {
+    // Most pixels of a picture that is not mostly white show the picture or
+    // the last pass, which takes one source pixel per output pixel unless it
+    // shrinks: its columns are looked up once.
+    lastPassSingle_ = !maps_.Shrinks(inset_);
+    for (std::int32_t x = inset_; lastPassSingle_ && x < composite.Width() - inset_; ++x) {
+      const raster::SourceSpan span = maps_.Column(inset_, x);
+      lastPassSingle_ = span.count == 1;
+      lastPassColumns_[static_cast<std::size_t>(x)] = span.first;
+    }
+  }
 
   void RenderRows(std::int32_t yBegin, std::int32_t yEnd) const {
     for (std::int32_t y = yBegin; y < yEnd; ++y) RenderRow(y);
   }
 
  private:
+  // The picture's non-white pixels go over everything; every other pixel
+  // shows the border the passes leave there.
   void RenderRow(std::int32_t y) const {
     std::uint32_t* out = composite_.Row(y);
     const std::int32_t width = composite_.Width();
-    const std::int32_t height = composite_.Height();
     const std::int32_t pictureY = y - inset_;
-    const std::uint32_t* picture =
-        pictureY >= 0 && pictureY < source_.Height() ? source_.Row(pictureY) : nullptr;
-    for (std::int32_t x = 0; x < width; ++x) {
-      const std::int32_t pictureX = x - inset_;
-      if (picture && pictureX >= 0 && pictureX < source_.Width()) {
-        const std::uint32_t pixel = picture[pictureX] & kColorBits;
-        if (pixel != kWhite) {
-          out[x] = pixel;
-          continue;
+    const bool inPicture = pictureY >= 0 && pictureY < source_.Height();
+    const std::uint32_t* picture = inPicture ? source_.Row(pictureY) - inset_ : nullptr;
+    const std::int32_t pictureBegin = inPicture ? inset_ : 0;
+    const std::int32_t pictureEnd = inPicture ? inset_ + source_.Width() : 0;
+    // Where the last pass reaches, one source pixel per output pixel.
+    const std::uint32_t* lastRow = LastPassRow(y);
+    const std::int32_t lastBegin = lastRow ? inset_ : 0;
+    const std::int32_t lastEnd = lastRow ? width - inset_ : 0;
+
+    // The row falls into runs that each lie wholly inside or outside the
+    // picture and the last pass's reach; each run has its own loop.
+    std::int32_t cuts[] = {0, pictureBegin, pictureEnd, lastBegin, lastEnd, width};
+    std::sort(std::begin(cuts), std::end(cuts));
+    for (std::size_t c = 0; c + 1 < std::size(cuts); ++c) {
+      const std::int32_t begin = std::clamp(cuts[c], 0, width), end = std::clamp(cuts[c + 1], 0, width);
+      if (begin >= end) continue;
+      const bool overPicture = begin >= pictureBegin && begin < pictureEnd;
+      const bool overLastPass = begin >= lastBegin && begin < lastEnd;
+      if (overPicture && overLastPass) {
+        for (std::int32_t x = begin; x < end; ++x) {
+          // No branch on the picture's colours in the common case: the
+          // picture pixel, else the last pass's sample; only where both are
+          // white do the earlier passes decide.
+          const std::uint32_t pixel = picture[x] & kColorBits;
+          const std::uint32_t sample = lastRow[lastPassColumns_[static_cast<std::size_t>(x)]] & kColorBits;
+          const std::uint32_t shown = pixel != kWhite ? pixel : sample;
+          out[x] = shown != kWhite ? shown : TopSample(x, y, inset_ - 1).value_or(out[x] & kColorBits);
         }
+      } else if (overLastPass) {
+        for (std::int32_t x = begin; x < end; ++x) {
+          const std::uint32_t sample = lastRow[lastPassColumns_[static_cast<std::size_t>(x)]] & kColorBits;
+          out[x] = sample != kWhite ? sample : TopSample(x, y, inset_ - 1).value_or(out[x] & kColorBits);
+        }
+      } else if (overPicture) {
+        for (std::int32_t x = begin; x < end; ++x) out[x] = PictureOrBorder(picture, out[x], x, y);
+      } else {
+        for (std::int32_t x = begin; x < end; ++x) out[x] = BorderPixel(out[x], x, y);
       }
-      const std::int32_t ring = std::min({x, y, width - 1 - x, height - 1 - y});
-      out[x] = TopSample(x, y, std::min(ring, inset_)).value_or(out[x] & kColorBits);
     }
+  }
+
+  // The source row the last pass samples for output row y, when every pixel
+  // of that row within the last pass takes one source pixel.
+  const std::uint32_t* LastPassRow(std::int32_t y) const {
+    if (!lastPassSingle_ || y < inset_ || y >= composite_.Height() - inset_) return nullptr;
+    const raster::SourceSpan span = maps_.Row(inset_, y);
+    return span.count == 1 ? source_.Row(span.first) : nullptr;
+  }
+
+  std::uint32_t PictureOrBorder(const std::uint32_t* picture, std::uint32_t old, std::int32_t x,
+                                std::int32_t y) const {
+    const std::uint32_t pixel = picture[x] & kColorBits;
+    return pixel != kWhite ? pixel : BorderPixel(old, x, y);
+  }
+
+  // A pixel that no pass paints keeps what it had, in 24 bits.
+  std::uint32_t BorderPixel(std::uint32_t old, std::int32_t x, std::int32_t y) const {
+    const std::int32_t ring = std::min({x, y, composite_.Width() - 1 - x, composite_.Height() - 1 - y});
+    return TopSample(x, y, std::min(ring, inset_)).value_or(old & kColorBits);
   }
 
   // The sample of pass k at output (x, y): the AND of the source block the
@@ -206,33 +267,37 @@ class BleedRenderer {
   }
 
   // The sample of the last pass up to top that is not white at (x, y): later
-  // passes are drawn over earlier ones. Passes known to be white are skipped
-  // in runs that double while they stay white and halve when they do not.
+  // passes are drawn over earlier ones.
   std::optional<std::uint32_t> TopSample(std::int32_t x, std::int32_t y, std::int32_t top) const {
-    std::int32_t k = top;
-    if (k >= 0 && maps_.Shrinks(k)) {
-      const std::uint32_t value = Sample(k, x, y);
+    if (top < 0) return std::nullopt;
+    if (maps_.Shrinks(top)) {
+      const std::uint32_t value = Sample(top, x, y);
       if (value != kWhite) return value;
-      --k;
+      --top;
     }
-    std::int32_t run = 1;
-    while (k >= 0) {
-      const std::uint32_t value = Sample(k, x, y);
-      if (value != kWhite) return value;
-      --k;
-      while (k >= 0) {
-        const std::int32_t lo = std::max(0, k - run + 1);
-        if (PassesWhite(lo, k, x, y)) {
-          k = lo - 1;
-          run *= 2;
-        } else if (run > 1) {
-          run /= 2;
-        } else {
-          break;
-        }
+    return LastNonWhite(0, top, x, y);
+  }
+
+  // The sample of the last of passes lo .. hi (none shrinking) that is not
+  // white at (x, y). Ranges whose samples all fall on white source tiles are
+  // ruled out whole; the upper half of a range is searched first.
+  std::optional<std::uint32_t> LastNonWhite(std::int32_t lo, std::int32_t hi, std::int32_t x, std::int32_t y) const {
+    constexpr std::int32_t kSmallRange = 4;
+    if (lo > hi) return std::nullopt;
+    const std::uint32_t value = Sample(hi, x, y);
+    if (value != kWhite) return value;
+    --hi;
+    if (lo > hi || PassesWhite(lo, hi, x, y)) return std::nullopt;
+    if (hi - lo < kSmallRange) {
+      for (std::int32_t k = hi; k >= lo; --k) {
+        const std::uint32_t sample = Sample(k, x, y);
+        if (sample != kWhite) return sample;
       }
+      return std::nullopt;
     }
-    return std::nullopt;
+    const std::int32_t mid = lo + (hi - lo) / 2;
+    if (const std::optional<std::uint32_t> upper = LastNonWhite(mid + 1, hi, x, y)) return upper;
+    return LastNonWhite(lo, mid, x, y);
   }
 
   PixelView source_;
@@ -240,6 +305,8 @@ class BleedRenderer {
   std::int32_t inset_;
   WhiteTiles tiles_;
   PassMaps maps_;
+  std::vector<std::int32_t> lastPassColumns_;
+  bool lastPassSingle_ = false;
 };
 
 // Rows are independent: large images are shared out in bands among the cores.

@@ -12,7 +12,9 @@
 // are both held, the list lock is taken first: making, dropping and detaching
 // contexts all follow it, so two threads can never wait for each other's
 // lock. A canvas never waits for a second canvas's lock while holding its
-// own; tools of two canvases are guarded together with back-off.
+// own; tools of two canvases are guarded together with back-off. A caller
+// that enters a bitmap canvas's lock itself (EnterLock) should not make that
+// canvas draw while holding it: the drawing may need the list lock.
 
 namespace {
 

@@ -17,7 +17,7 @@ void RaiseDeviceError() {
     std::string text = sys::SysErrorMessage(code);
     if (const auto nul = text.find('\0'); nul != std::string::npos) text.resize(nul);
     if (text.size() > kErrorTextLimit) text.resize(kErrorTextLimit);
-    if (!text.empty()) throw EOutOfResources(text);
+    if (!text.empty()) Raise(EOutOfResources(text));
   }
   RaiseOutOfResources();
 }

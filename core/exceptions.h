@@ -14,8 +14,9 @@ class Exception : public std::exception {
   const char* what() const noexcept override { return message_.c_str(); }
   const std::string& Message() const { return message_; }
   virtual const char* ClassName() const { return "Exception"; }
-  // The code address of the throw site (the caller of the constructor).
+  // The code address the exception was raised from.
   const void* RaiseAddress() const { return raiseAddress_; }
+  void SetRaiseAddress(const void* address) { raiseAddress_ = address; }
 
  private:
   std::string message_;
@@ -81,8 +82,18 @@ class EInOutError : public Exception {
   int errorCode_;
 };
 
-// Raises E with the text of a message number, filled with args.
+// Raises E with the text of a message number, filled with args. Kept out of
+// line so that the address it records is its caller's: the raise site.
 template <class E>
-[[noreturn]] void RaiseMsg(Msg id, std::initializer_list<FormatArg> args = {}) {
-  throw E(FormatMsg(id, args));
+[[noreturn]] __attribute__((noinline)) void RaiseMsg(Msg id, std::initializer_list<FormatArg> args = {}) {
+  E error(FormatMsg(id, args));
+  error.SetRaiseAddress(__builtin_return_address(0));
+  throw error;
+}
+
+// Raises error, recording its caller as the raise site.
+template <class E>
+[[noreturn]] __attribute__((noinline)) void Raise(E error) {
+  error.SetRaiseAddress(__builtin_return_address(0));
+  throw error;
 }

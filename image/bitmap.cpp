@@ -97,6 +97,9 @@ void TBitmap::TakeFrom(TPersistent* source) {
     TGraphic::TakeFrom(source);
     return;
   }
+  // The canvas gives the old handle back first: it would otherwise stay
+  // selected, and be drawn from, while other bitmaps still share it.
+  if (other != this) ReleaseContext();
   {
     TLockGuard share(ImageShareLock());
     if (other) {

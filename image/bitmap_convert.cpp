@@ -158,6 +158,7 @@ void TBitmap::SetPaletteHandle(gdi::HPALETTE value) {
     gdi::DIBSECTION record = image->Section;
     gdi::OwnedObject<gdi::HBITMAP> made(
         RebuildBitmap(image->BitmapHandle, image->PaletteHandle, value, record, nullptr));
+    if (!made) record.dsBm.bmBits = nullptr;  // no pixels of its own
     AttachImage(made.Get(), value, nullptr, image->CoreFormat, record);
     made.Release();
   }

@@ -101,7 +101,7 @@ std::uint64_t SectionBytes(const gdi::DIBSECTION& record) {
   const sys::DWORD code = sys::GetLastError();
   if (code != 0) {
     const std::string text = sys::TrimmedErrorMessage(code);
-    throw EOSError(FormatMsg(Msg::OSError, {static_cast<std::int64_t>(code), std::string_view(text)}), code);
+    Raise(EOSError(FormatMsg(Msg::OSError, {static_cast<std::int64_t>(code), std::string_view(text)}), code));
   }
   RaiseInvalidBitmap();
 }

@@ -138,7 +138,7 @@ gdi::HBITMAP MakeSection(gdi::HDC screen, gdi::HDC context, gdi::HBITMAP old, co
     FillColorTable(work, screen, context, old, oldDescription, newPalette);
   } else if ((h.biBitCount == 16 || h.biBitCount == 32) && (h.biCompression & 3) != 0) {
     DefaultMasks(record);
-    std::memcpy(work.colors, record.dsBitfields, sizeof record.dsBitfields);
+    std::memcpy(static_cast<void*>(work.colors), record.dsBitfields, sizeof record.dsBitfields);
   }
 
   pixels = nullptr;

@@ -4,6 +4,7 @@
 #include <limits>
 #include <memory>
 
+#include "canvas/bleed_border.h"
 #include "canvas/canvas.h"
 #include "canvas/tools.h"
 #include "core/color.h"
@@ -26,21 +27,6 @@ std::int32_t Grown(std::int32_t side, std::int32_t margin) {
 }
 
 }  // namespace
-
-void DrawBleedPasses(TBitmap& source, TBitmap& work, TBitmap& composite, std::int32_t inset,
-                     std::int32_t outputWidth, std::int32_t outputHeight) {
-  const TRect sourceRect{0, 0, source.Width(), source.Height()};
-  const TRect fullRect{0, 0, outputWidth, outputHeight};
-  // Later passes are smaller and drawn over the earlier ones, so each border
-  // pixel shows the smallest copy that is not white there.
-  for (std::int32_t i = 0; i <= inset; ++i) {
-    const TRect passRect{i, i, outputWidth - i, outputHeight - i};
-    work.Canvas().FillArea(fullRect);
-    work.Canvas().StretchCopy(passRect, source.Canvas(), sourceRect);
-    composite.Canvas().PaintGraphic(0, 0, &work);
-  }
-  composite.Canvas().PaintGraphic(inset, inset, &source);
-}
 
 void BleedBorder(const std::string& inputPath) {
   if (!FileIsPresent(inputPath)) return;
@@ -83,7 +69,9 @@ void BleedBorder(const std::string& inputPath) {
   composite->SetHeight(outputHeight);
 
   const std::int32_t inset = RoundToNearest(margin / 2.0);
-  DrawBleedPasses(*source, *work, *composite, inset, outputWidth, outputHeight);
+  // The border passes and the picture over them: computed directly, pixel by
+  // pixel, for a 32-bit picture; drawn pass by pass for anything else.
+  if (!DrawBleedDirect(*source, *composite, inset)) DrawBleedPasses(*source, *work, *composite, inset);
 
   source.reset();
   work.reset();

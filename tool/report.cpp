@@ -17,6 +17,7 @@ namespace tool {
 
 void ReportText::Append(std::string_view text) {
   const std::size_t count = std::min(text.size(), kCapacity - size_);
+  if (count == 0) return;
   std::memcpy(data_ + size_, text.data(), count);
   size_ += count;
 }
@@ -110,7 +111,7 @@ std::string_view AfterLastSlash(std::string_view path) {
 
 std::size_t CopyName(std::string_view name, char* target, std::size_t capacity) {
   const std::size_t count = std::min(name.size(), capacity);
-  std::memcpy(target, name.data(), count);
+  if (count != 0) std::memcpy(target, name.data(), count);
   return count;
 }
 

@@ -4,10 +4,12 @@
 #include <thread>
 
 #include "canvas/canvas.h"
+#include "canvas/errors.h"
 #include "canvas/gdi_raii.h"
 #include "canvas/graphics_lib.h"
 #include "canvas/tools.h"
 #include "core/exceptions.h"
+#include "platform/files.h"
 #include "tests/support/library_fixture.h"
 
 namespace {
@@ -120,6 +122,24 @@ TEST(Canvas, TryEnterLockIsRefusedWhileTheCanvasIsEntered) {
   EXPECT_EQ(canvas.LockDepth(), 1);
   canvas.LeaveLock();
   EXPECT_EQ(canvas.LockDepth(), 0);
+}
+
+TEST(DeviceError, CarriesThePlatformTextOrFallsBack) {
+  struct Case {
+    sys::DWORD lastError;
+    std::string expected;
+  };
+  const Case cases[] = {{0, "Out of system resources"}, {2, sys::SysErrorMessage(2)}};
+  for (const Case& c : cases) {
+    sys::SetLastError(c.lastError);
+    try {
+      RaiseDeviceError();
+    } catch (const EOutOfResources& e) {
+      EXPECT_EQ(e.Message(), c.expected);
+    }
+  }
+  EXPECT_THROW(CheckHandle(gdi::HBITMAP{}), EOutOfResources);
+  EXPECT_EQ(CheckHandle(7), 7);
 }
 
 }  // namespace

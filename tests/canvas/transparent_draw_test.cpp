@@ -249,6 +249,44 @@ TEST(TransparentDraw, BitmapWithoutAMaskRaisesInsteadOfDrawing) {
   EXPECT_EQ(ColorsOf(dest), Pixels(4, kNavy));
 }
 
+TEST(TransparentDraw, OntoItsOwnCanvas) {
+  for (const std::uint32_t platform : {sys::VER_PLATFORM_WIN32_NT, kNotNT}) {
+    SCOPED_TRACE(platform);
+    PlatformIdScope scope(platform);
+    TBitmap bitmap;
+    Fill(bitmap, 3, 1, {kRed, kWhite, kGold});
+    bitmap.SetUseTransparency(true);
+    bitmap.SetKeyColor(clWhite);
+    bitmap.Canvas().PaintGraphic(1, 0, &bitmap);
+    EXPECT_EQ(ColorsOf(bitmap), (Pixels{kRed, kRed, kGold}));
+  }
+}
+
+// Contexts and bitmaps made for a draw are gone when it returns, also when
+// it fails; only the cached mask stays.
+TEST(TransparentDraw, TemporaryObjectsDoNotOutliveTheDraw) {
+  TBitmap source, dest;
+  Fill(source, 4, 3, Pixels(12, kGold));
+  source.SetUseTransparency(true);
+  source.SetKeyColor(clWhite);
+  FillSolid(dest, 6, 5, kNavy);
+  dest.Canvas().PaintGraphic(0, 0, &source);
+  const std::size_t live = gdi::LiveObjectCount();
+  for (const std::uint32_t platform : {sys::VER_PLATFORM_WIN32_NT, kNotNT}) {
+    PlatformIdScope scope(platform);
+    dest.Canvas().PaintGraphic(1, 1, &source);
+    source.Render(dest.Canvas(), {0, 0, 6, 5});
+    EXPECT_EQ(gdi::LiveObjectCount(), live) << platform;
+  }
+  gdi::DIBSECTION record{};
+  TBitmap broken;
+  broken.AttachImage(gdi::HBITMAP{0x7FFFFFF0}, {}, nullptr, false, record);
+  broken.SetUseTransparency(true);
+  broken.SetKeyColor(clWhite);  // no pixel to read, so no context of its own
+  EXPECT_THROW(dest.Canvas().PaintGraphic(0, 0, &broken), EOutOfResources);
+  EXPECT_EQ(gdi::LiveObjectCount(), live);
+}
+
 // ---- What a draw leaves on the destination ----------------------------------------------
 
 TEST(PaintGraphic, LeavesColourOnColourAndTheBrushAndFontColours) {

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "canvas/canvas.h"
+#include "canvas/tools.h"
 #include "core/exceptions.h"
 #include "image/bitmap.h"
 #include "image/conversion.h"
@@ -50,10 +51,10 @@ TEST(BitmapModel, DepthFollowsBitCountCompressionAndGreenMask) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "bits " << c.bits << " compression " << c.compression);
-    SectionSpec spec{2, 2, c.bits, c.compression, {c.masks[0], c.masks[1], c.masks[2]}, {}};
-    if (c.bits <= 8) spec.table.assign(std::size_t{1} << c.bits, gdi::RGBQUAD{});
+    SectionShape shape{2, 2, c.bits, c.compression, {c.masks[0], c.masks[1], c.masks[2]}, {}};
+    if (c.bits <= 8) shape.table.assign(std::size_t{1} << c.bits, gdi::RGBQUAD{});
     TBitmap bitmap;
-    AttachSection(bitmap, MakeSection(spec));
+    AttachSection(bitmap, MakeSection(shape));
     EXPECT_EQ(bitmap.Kind(), TBitmapKind::bkDIB);
     EXPECT_EQ(bitmap.Depth(), c.depth);
   }
@@ -242,6 +243,24 @@ TEST(BitmapModel, DataIsStreamedWhenNotEmptyOrDifferentFromTheAncestor) {
     c.graphic->DefineProperties(filer);
     EXPECT_EQ(filer.written, c.written);
   }
+}
+
+TEST(BitmapModel, AssignmentGivesTheCanvasTheNewPicture) {
+  auto filled = [](TBitmap& bitmap, TColor color) {
+    bitmap.SetDepth(TPixelDepth::pd32Bit);
+    bitmap.SetWidth(2);
+    bitmap.SetHeight(2);
+    bitmap.Canvas().Brush().SetColor(color);
+    bitmap.Canvas().FillArea(TRect{0, 0, 2, 2});
+  };
+  TBitmap picture, other, keeper;
+  filled(picture, clRed);
+  filled(other, clBlue);
+  keeper.TakeFrom(&picture);  // keeps the red storage alive after picture moves on
+  EXPECT_EQ(picture.Canvas().PixelAt(0, 0), clRed);
+  picture.TakeFrom(&other);
+  EXPECT_EQ(picture.Canvas().PixelAt(0, 0), clBlue);
+  EXPECT_EQ(keeper.Canvas().PixelAt(0, 0), clRed);
 }
 
 }  // namespace

@@ -3,9 +3,11 @@
 // the bitmap model and its conversions.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
+#include <utility>
 #include <vector>
 
 #include "canvas/canvas.h"
@@ -24,12 +26,15 @@ constexpr gdi::COLORREF kGreen = 0x00FF00;
 constexpr gdi::COLORREF kBlue = 0xFF0000;
 
 // A section description: size, bits, compression, masks and colour table.
-struct SectionSpec {
-  std::int32_t width = 1;
-  std::int32_t height = 1;
-  std::uint16_t bitCount = 32;
-  std::uint32_t compression = gdi::BI_RGB;
-  std::uint32_t masks[3] = {0, 0, 0};
+struct SectionShape {
+  SectionShape(std::int32_t w, std::int32_t h, std::uint16_t bits, std::uint32_t comp = gdi::BI_RGB,
+              std::array<std::uint32_t, 3> bitfields = {}, std::vector<gdi::RGBQUAD> colors = {})
+      : width(w), height(h), bitCount(bits), compression(comp), masks(bitfields), table(std::move(colors)) {}
+  std::int32_t width;
+  std::int32_t height;
+  std::uint16_t bitCount;
+  std::uint32_t compression;
+  std::array<std::uint32_t, 3> masks;
   std::vector<gdi::RGBQUAD> table;
 };
 
@@ -39,17 +44,17 @@ struct InfoBuffer {
 };
 
 // A new section of the given description, its pixel memory zero.
-inline gdi::HBITMAP MakeSection(const SectionSpec& spec, void** bits = nullptr) {
+inline gdi::HBITMAP MakeSection(const SectionShape& shape, void** bits = nullptr) {
   InfoBuffer info{};
   info.header.biSize = sizeof(gdi::BITMAPINFOHEADER);
-  info.header.biWidth = spec.width;
-  info.header.biHeight = spec.height;
+  info.header.biWidth = shape.width;
+  info.header.biHeight = shape.height;
   info.header.biPlanes = 1;
-  info.header.biBitCount = spec.bitCount;
-  info.header.biCompression = spec.compression;
-  info.header.biClrUsed = static_cast<std::uint32_t>(spec.table.size());
-  if (spec.compression == gdi::BI_BITFIELDS) std::memcpy(info.colors, spec.masks, sizeof spec.masks);
-  for (std::size_t i = 0; i < spec.table.size(); ++i) info.colors[i] = spec.table[i];
+  info.header.biBitCount = shape.bitCount;
+  info.header.biCompression = shape.compression;
+  info.header.biClrUsed = static_cast<std::uint32_t>(shape.table.size());
+  if (shape.compression == gdi::BI_BITFIELDS) std::memcpy(static_cast<void*>(info.colors), shape.masks.data(), sizeof shape.masks);
+  for (std::size_t i = 0; i < shape.table.size(); ++i) info.colors[i] = shape.table[i];
   void* memory = nullptr;
   const gdi::HBITMAP handle = gdi::CreateDIBSection({}, reinterpret_cast<gdi::BITMAPINFO*>(&info),
                                                     gdi::DIB_RGB_COLORS, &memory, sys::HANDLE{0}, 0);

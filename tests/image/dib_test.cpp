@@ -79,7 +79,7 @@ TEST(Dib, InfoHeaderFollowsTheColourCount) {
 
 TEST(Dib, SizesOfHeaderTableAndPixels) {
   struct Case {
-    SectionSpec spec;
+    SectionShape shape;
     std::int32_t headerBytes, pixelBytes;
   };
   const Case cases[] = {
@@ -89,10 +89,10 @@ TEST(Dib, SizesOfHeaderTableAndPixels) {
       {{2, 2, 16, gdi::BI_BITFIELDS, {0xF800, 0x7E0, 0x1F}, {}}, 52, 8},
   };
   for (const Case& c : cases) {
-    const gdi::OwnedObject<gdi::HBITMAP> section(MakeSection(c.spec));
+    const gdi::OwnedObject<gdi::HBITMAP> section(MakeSection(c.shape));
     const TDibSizes sizes = DibSizes(section.Get(), 0);
-    EXPECT_EQ(sizes.headerBytes, c.headerBytes) << c.spec.bitCount;
-    EXPECT_EQ(sizes.pixelBytes, c.pixelBytes) << c.spec.bitCount;
+    EXPECT_EQ(sizes.headerBytes, c.headerBytes) << c.shape.bitCount;
+    EXPECT_EQ(sizes.pixelBytes, c.pixelBytes) << c.shape.bitCount;
   }
 }
 

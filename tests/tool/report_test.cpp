@@ -68,10 +68,13 @@ TEST(Report, RuntimeErrorLine) {
 #define NO_SANITIZE __attribute__((noinline, no_sanitize("address", "undefined")))
 
 volatile int zero = 0;
+volatile int seven = 7;
 volatile bool never = false;
 
-NO_SANITIZE void DivideByZero() { zero = 1 / zero; }
-NO_SANITIZE void WriteToAddress16() { *reinterpret_cast<volatile int*>(std::uintptr_t{16}) = 1; }
+NO_SANITIZE void DivideByZero() { zero = seven / zero; }
+volatile std::uintptr_t address16 = 16;
+
+NO_SANITIZE void WriteToAddress16() { *reinterpret_cast<volatile int*>(address16) = 1; }
 NO_SANITIZE int Recurse(int depth) {
   volatile char block[512];
   block[0] = static_cast<char>(depth);
