@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -30,6 +31,23 @@ namespace {
 // fourth byte 0; so does everything here.
 constexpr std::uint32_t kColorBits = 0x00FFFFFF;
 constexpr std::uint32_t kWhite = 0x00FFFFFF;
+
+// Large pictures are worked on by every core; below this many pixels a
+// thread costs more than it saves.
+constexpr std::int64_t kParallelPixels = 1 << 18;
+
+unsigned Cores() { return std::clamp(std::thread::hardware_concurrency(), 1u, 8u); }
+
+// Runs work over [0, count) in one contiguous share per core (one share when
+// not parallel).
+void ShareOut(std::int32_t count, bool parallel, const std::function<void(std::int32_t, std::int32_t)>& work) {
+  const std::int32_t shares = parallel ? static_cast<std::int32_t>(std::min<unsigned>(Cores(), 64)) : 1;
+  std::vector<std::thread> threads;
+  auto bound = [&](std::int32_t share) { return static_cast<std::int32_t>(std::int64_t{count} * share / shares); };
+  for (std::int32_t share = 1; share < shares; ++share) threads.emplace_back(work, bound(share), bound(share + 1));
+  work(0, bound(1));
+  for (std::thread& thread : threads) thread.join();
+}
 
 // The 32-bit pixels of a section in device order: row 0 is the top row,
 // whichever order the rows have in memory.
@@ -72,26 +90,19 @@ class WhiteTiles {
  public:
   static constexpr std::int32_t kTile = 4;
 
-  explicit WhiteTiles(const PixelView& source)
+  WhiteTiles(const PixelView& source, bool parallel)
       : columns_((source.Width() + kTile - 1) / kTile), rows_((source.Height() + kTile - 1) / kTile),
         sums_(static_cast<std::size_t>(columns_ + 1) * static_cast<std::size_t>(rows_ + 1), 0) {
-    std::vector<std::uint32_t> tileCounts(static_cast<std::size_t>(columns_));
-    for (std::int32_t tileRow = 0; tileRow < rows_; ++tileRow) {
-      std::fill(tileCounts.begin(), tileCounts.end(), 0);
-      const std::int32_t yEnd = std::min(source.Height(), (tileRow + 1) * kTile);
-      for (std::int32_t y = tileRow * kTile; y < yEnd; ++y) {
-        const std::uint32_t* row = source.Row(y);
-        for (std::int32_t column = 0; column < columns_; ++column) {
-          const std::int32_t xEnd = std::min(source.Width(), (column + 1) * kTile);
-          std::uint32_t count = 0;
-          for (std::int32_t x = column * kTile; x < xEnd; ++x) count += (row[x] & kColorBits) != kWhite;
-          tileCounts[static_cast<std::size_t>(column)] += count;
-        }
-      }
+    // Each tile's own count first (rows of tiles are independent), then the
+    // sums over the tiles above and to the left.
+    ShareOut(rows_, parallel, [&](std::int32_t first, std::int32_t last) {
+      for (std::int32_t tileRow = first; tileRow < last; ++tileRow) CountTileRow(source, tileRow);
+    });
+    for (std::int32_t row = 1; row <= rows_; ++row) {
       std::uint64_t rowSum = 0;
-      for (std::int32_t column = 0; column < columns_; ++column) {
-        rowSum += tileCounts[static_cast<std::size_t>(column)];
-        At(tileRow + 1, column + 1) = At(tileRow, column + 1) + rowSum;
+      for (std::int32_t column = 1; column <= columns_; ++column) {
+        rowSum += At(row, column);
+        At(row, column) = At(row - 1, column) + rowSum;
       }
     }
   }
@@ -109,6 +120,19 @@ class WhiteTiles {
   std::uint64_t At(std::int32_t row, std::int32_t column) const {
     return sums_[static_cast<std::size_t>(row) * static_cast<std::size_t>(columns_ + 1) + static_cast<std::size_t>(column)];
   }
+  void CountTileRow(const PixelView& source, std::int32_t tileRow) {
+    const std::int32_t yEnd = std::min(source.Height(), (tileRow + 1) * kTile);
+    for (std::int32_t y = tileRow * kTile; y < yEnd; ++y) {
+      const std::uint32_t* row = source.Row(y);
+      for (std::int32_t column = 0; column < columns_; ++column) {
+        const std::int32_t xEnd = std::min(source.Width(), (column + 1) * kTile);
+        std::uint32_t count = 0;
+        for (std::int32_t x = column * kTile; x < xEnd; ++x) count += (row[x] & kColorBits) != kWhite;
+        At(tileRow + 1, column + 1) += count;
+      }
+    }
+  }
+
   std::int32_t columns_;
   std::int32_t rows_;
   std::vector<std::uint64_t> sums_;
@@ -119,14 +143,29 @@ class WhiteTiles {
 class PassMaps {
  public:
   PassMaps(std::int32_t inset, std::int32_t outputWidth, std::int32_t outputHeight, std::int32_t sourceWidth,
-           std::int32_t sourceHeight) {
-    for (std::int32_t k = 0; k <= inset; ++k) {
-      columns_.push_back(raster::MapAxis(k, outputWidth - 2 * k, 0, sourceWidth, outputWidth, sourceWidth,
-                                         raster::StretchCombine::Block));
-      rows_.push_back(raster::MapAxis(k, outputHeight - 2 * k, 0, sourceHeight, outputHeight, sourceHeight,
-                                      raster::StretchCombine::Block));
-      shrinks_.push_back(outputWidth - 2 * k < sourceWidth || outputHeight - 2 * k < sourceHeight);
-    }
+           std::int32_t sourceHeight, bool parallel)
+      : columns_(static_cast<std::size_t>(inset) + 1), rows_(static_cast<std::size_t>(inset) + 1),
+        shrinks_(static_cast<std::size_t>(inset) + 1), singleColumns_(static_cast<std::size_t>(inset) + 1) {
+    ShareOut(inset + 1, parallel, [&](std::int32_t first, std::int32_t last) {
+      for (std::int32_t k = first; k < last; ++k) {
+        const auto pass = static_cast<std::size_t>(k);
+        columns_[pass] = raster::MapAxis(k, outputWidth - 2 * k, 0, sourceWidth, outputWidth, sourceWidth,
+                                         raster::StretchCombine::Block);
+        rows_[pass] = raster::MapAxis(k, outputHeight - 2 * k, 0, sourceHeight, outputHeight, sourceHeight,
+                                      raster::StretchCombine::Block);
+        shrinks_[pass] = outputWidth - 2 * k < sourceWidth || outputHeight - 2 * k < sourceHeight;
+        const raster::AxisMap& columns = columns_[pass];
+        singleColumns_[pass] = columns.destBegin == k &&
+                               static_cast<std::int64_t>(columns.spans.size()) == outputWidth - 2 * std::int64_t{k} &&
+                               columns.AllSingle();
+      }
+    });
+  }
+
+  // The columns of pass k as one source column per output column x, at index
+  // x - k; null unless the pass takes exactly one source column for each.
+  const raster::SourceSpan* SingleColumns(std::int32_t k) const {
+    return singleColumns_[static_cast<std::size_t>(k)] ? columns_[static_cast<std::size_t>(k)].spans.data() : nullptr;
   }
 
   // The source columns (or rows) that pass k combines into output column x
@@ -146,24 +185,18 @@ class PassMaps {
   }
   std::vector<raster::AxisMap> columns_;
   std::vector<raster::AxisMap> rows_;
-  std::vector<bool> shrinks_;
+  std::vector<char> shrinks_;
+  std::vector<char> singleColumns_;
 };
 
 class BleedRenderer {
  public:
   BleedRenderer(const PixelView& source, const PixelView& composite, std::int32_t inset)
-      : source_(source), composite_(composite), inset_(inset), tiles_(source),
-        maps_(inset, composite.Width(), composite.Height(), source.Width(), source.Height()),
-        lastPassColumns_(static_cast<std::size_t>(composite.Width()), 0) {
-    // Most pixels of a picture that is not mostly white show the picture or
-    // the last pass, which takes one source pixel per output pixel unless it
-    // shrinks: its columns are looked up once.
-    lastPassSingle_ = !maps_.Shrinks(inset_);
-    for (std::int32_t x = inset_; lastPassSingle_ && x < composite.Width() - inset_; ++x) {
-      const raster::SourceSpan span = maps_.Column(inset_, x);
-      lastPassSingle_ = span.count == 1;
-      lastPassColumns_[static_cast<std::size_t>(x)] = span.first;
-    }
+      : source_(source), composite_(composite), inset_(inset), tiles_(source, Large(composite)),
+        maps_(inset, composite.Width(), composite.Height(), source.Width(), source.Height(), Large(composite)) {}
+
+  static bool Large(const PixelView& composite) {
+    return Cores() > 1 && std::int64_t{composite.Width()} * composite.Height() >= kParallelPixels;
   }
 
   void RenderRows(std::int32_t yBegin, std::int32_t yEnd) const {
@@ -181,34 +214,35 @@ class BleedRenderer {
     const std::uint32_t* picture = inPicture ? source_.Row(pictureY) - inset_ : nullptr;
     const std::int32_t pictureBegin = inPicture ? inset_ : 0;
     const std::int32_t pictureEnd = inPicture ? inset_ + source_.Width() : 0;
-    // Where the last pass reaches, one source pixel per output pixel.
-    const std::uint32_t* lastRow = LastPassRow(y);
-    const std::int32_t lastBegin = lastRow ? inset_ : 0;
-    const std::int32_t lastEnd = lastRow ? width - inset_ : 0;
+    // Along most of the row the highest pass that reaches a pixel is the
+    // same, band: the pass of the row's distance from the top or bottom
+    // edge, or the last pass. Where it takes one source pixel per output
+    // pixel, its samples are read directly.
+    const std::int32_t band = std::min({y, composite_.Height() - 1 - y, inset_});
+    const raster::SourceSpan bandRow = maps_.Row(band, y);
+    const raster::SourceSpan* bandColumns = maps_.Shrinks(band) ? nullptr : maps_.SingleColumns(band);
+    const std::uint32_t* bandSource = bandColumns && bandRow.count == 1 ? source_.Row(bandRow.first) : nullptr;
+    const std::int32_t bandBegin = bandSource ? band : 0;
+    const std::int32_t bandEnd = bandSource ? width - band : 0;
 
     // The row falls into runs that each lie wholly inside or outside the
-    // picture and the last pass's reach; each run has its own loop.
-    std::int32_t cuts[] = {0, pictureBegin, pictureEnd, lastBegin, lastEnd, width};
+    // picture and the band; each run has its own loop.
+    std::int32_t cuts[] = {0, pictureBegin, pictureEnd, bandBegin, bandEnd, width};
     std::sort(std::begin(cuts), std::end(cuts));
     for (std::size_t c = 0; c + 1 < std::size(cuts); ++c) {
       const std::int32_t begin = std::clamp(cuts[c], 0, width), end = std::clamp(cuts[c + 1], 0, width);
       if (begin >= end) continue;
       const bool overPicture = begin >= pictureBegin && begin < pictureEnd;
-      const bool overLastPass = begin >= lastBegin && begin < lastEnd;
-      if (overPicture && overLastPass) {
+      const bool overBand = begin >= bandBegin && begin < bandEnd;
+      if (overBand) {
         for (std::int32_t x = begin; x < end; ++x) {
           // No branch on the picture's colours in the common case: the
-          // picture pixel, else the last pass's sample; only where both are
+          // picture pixel, else the band pass's sample; only where both are
           // white do the earlier passes decide.
-          const std::uint32_t pixel = picture[x] & kColorBits;
-          const std::uint32_t sample = lastRow[lastPassColumns_[static_cast<std::size_t>(x)]] & kColorBits;
+          const std::uint32_t pixel = overPicture ? picture[x] & kColorBits : kWhite;
+          const std::uint32_t sample = bandSource[bandColumns[x - band].first] & kColorBits;
           const std::uint32_t shown = pixel != kWhite ? pixel : sample;
-          out[x] = shown != kWhite ? shown : TopSample(x, y, inset_ - 1).value_or(out[x] & kColorBits);
-        }
-      } else if (overLastPass) {
-        for (std::int32_t x = begin; x < end; ++x) {
-          const std::uint32_t sample = lastRow[lastPassColumns_[static_cast<std::size_t>(x)]] & kColorBits;
-          out[x] = sample != kWhite ? sample : TopSample(x, y, inset_ - 1).value_or(out[x] & kColorBits);
+          out[x] = shown != kWhite ? shown : TopSample(x, y, band - 1).value_or(out[x] & kColorBits);
         }
       } else if (overPicture) {
         for (std::int32_t x = begin; x < end; ++x) out[x] = PictureOrBorder(picture, out[x], x, y);
@@ -216,14 +250,6 @@ class BleedRenderer {
         for (std::int32_t x = begin; x < end; ++x) out[x] = BorderPixel(out[x], x, y);
       }
     }
-  }
-
-  // The source row the last pass samples for output row y, when every pixel
-  // of that row within the last pass takes one source pixel.
-  const std::uint32_t* LastPassRow(std::int32_t y) const {
-    if (!lastPassSingle_ || y < inset_ || y >= composite_.Height() - inset_) return nullptr;
-    const raster::SourceSpan span = maps_.Row(inset_, y);
-    return span.count == 1 ? source_.Row(span.first) : nullptr;
   }
 
   std::uint32_t PictureOrBorder(const std::uint32_t* picture, std::uint32_t old, std::int32_t x,
@@ -305,15 +331,12 @@ class BleedRenderer {
   std::int32_t inset_;
   WhiteTiles tiles_;
   PassMaps maps_;
-  std::vector<std::int32_t> lastPassColumns_;
-  bool lastPassSingle_ = false;
 };
 
 // Rows are independent: large images are shared out in bands among the cores.
 void RenderInParallel(const BleedRenderer& renderer, std::int32_t width, std::int32_t height) {
-  constexpr std::int64_t kParallelPixels = 1 << 18;
   constexpr std::int32_t kBandRows = 32;
-  const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+  const unsigned cores = Cores();
   if (cores == 1 || std::int64_t{width} * height < kParallelPixels) {
     renderer.RenderRows(0, height);
     return;

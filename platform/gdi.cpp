@@ -373,6 +373,21 @@ std::unique_ptr<BitmapObject> MakeDeviceBitmap(int width, int height, bool mono)
 void ConvertPixels(const raster::Surface& from, raster::Surface& to) {
   const std::int32_t width = std::min(from.width, to.width);
   const std::int32_t height = std::min(from.height, to.height);
+  // The conversion every 24-bit picture takes to 32 bits, a row at a time:
+  // the same colours as the per-pixel rule below, with the fourth byte 0.
+  if (from.bitCount == 24 && to.bitCount == 32 && to.plain32) {
+    for (std::int32_t y = 0; y < height; ++y) {
+      const std::uint8_t* in = from.Row(y);
+      std::uint8_t* out = to.Row(y);
+      for (std::int32_t x = 0; x < width; ++x, in += 3, out += 4) {
+        out[0] = in[0];
+        out[1] = in[1];
+        out[2] = in[2];
+        out[3] = 0;
+      }
+    }
+    return;
+  }
   std::unique_ptr<raster::NearestIndex> nearest;
   if (to.Indexed()) {
     static constexpr Color kMono[2] = {0, kColorMask};
