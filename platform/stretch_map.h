@@ -108,8 +108,21 @@ inline AxisMap MapAxis(std::int32_t dst, std::int32_t dstExtent, std::int32_t sr
   const bool mirrored = (dstExtent < 0) != (srcExtent < 0);
   map.destBegin = static_cast<std::int32_t>(clipBegin);
   map.spans.resize(static_cast<std::size_t>(clipEnd - clipBegin));
+  // Centres are stepped along without a division per position: the centre
+  // of offset i is the quotient of (2i + 1) * s by 2d, and each step adds 2s.
+  const bool centresOnly = d.length >= s.length || combine == StretchCombine::Nearest;
+  const std::uint64_t twiceS = 2 * std::uint64_t{s.length}, twiceD = 2 * std::uint64_t{d.length};
+  const std::uint64_t firstNumerator = (2 * static_cast<std::uint64_t>(clipBegin - d.begin) + 1) * s.length;
+  std::uint64_t centre = firstNumerator / twiceD, remainder = firstNumerator % twiceD;
   for (std::int64_t p = clipBegin; p < clipEnd; ++p) {
-    const WideSpan offsets = StretchOffsets(s.length, d.length, static_cast<std::uint64_t>(p - d.begin), combine);
+    const auto offset = static_cast<std::uint64_t>(p - d.begin);
+    const WideSpan offsets = centresOnly ? WideSpan{centre, 1} : StretchOffsets(s.length, d.length, offset, combine);
+    centre += twiceS / twiceD;
+    remainder += twiceS % twiceD;
+    if (remainder >= twiceD) {
+      remainder -= twiceD;
+      ++centre;
+    }
     const auto first0 = static_cast<std::int64_t>(offsets.first);
     const auto count = static_cast<std::int64_t>(offsets.count);
     std::int64_t first = mirrored ? s.begin + s.length - first0 - count : s.begin + first0;

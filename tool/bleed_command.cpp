@@ -46,9 +46,6 @@ void BleedBorder(const std::string& inputPath) {
   const std::int32_t margin = RoundToNearest(std::min(sourceWidth, sourceHeight) / 8.0);
   const std::int32_t outputWidth = Grown(sourceWidth, margin);
   const std::int32_t outputHeight = Grown(sourceHeight, margin);
-  work->SetWidth(outputWidth);
-  work->SetHeight(outputHeight);
-
   TBrush& brush = work->Canvas().Brush();
   brush.SetColor(clWhite);
   brush.SetStyle(TBrushStyle::bsSolid);
@@ -70,8 +67,14 @@ void BleedBorder(const std::string& inputPath) {
 
   const std::int32_t inset = RoundToNearest(margin / 2.0);
   // The border passes and the picture over them: computed directly, pixel by
-  // pixel, for a 32-bit picture; drawn pass by pass for anything else.
-  if (!DrawBleedDirect(*source, *composite, inset)) DrawBleedPasses(*source, *work, *composite, inset);
+  // pixel, for a 32-bit picture; drawn pass by pass for anything else. Only
+  // the passes need the work image, so only they give it its pixels (an
+  // output-sized block that would otherwise be cleared and never read).
+  if (!DrawBleedDirect(*source, *composite, inset)) {
+    work->SetWidth(outputWidth);
+    work->SetHeight(outputHeight);
+    DrawBleedPasses(*source, *work, *composite, inset);
+  }
 
   source.reset();
   work.reset();

@@ -185,6 +185,19 @@ TEST(StretchMap, BlocksTileTheSourceAndHoldTheirCentres) {
         ASSERT_EQ(next, static_cast<std::int32_t>(s));
       }
     }
+  // A whole axis map, clipped on either side and mirrored or not, lists the
+  // offsets of each position.
+  for (std::int32_t s = 1; s <= 24; ++s)
+    for (std::int32_t d = 1; d <= 24; ++d)
+      for (const bool mirrored : {false, true})
+        for (const StretchCombine combine : {StretchCombine::Nearest, StretchCombine::Block}) {
+          const AxisMap map = MapAxis(-3, d, mirrored ? s : 0, mirrored ? -s : s, d - 5, s, combine);
+          for (std::int32_t i = 3; i < d - 2; ++i) {
+            const SourceSpan offsets = StretchSpan(s, d, i, combine);
+            const SourceSpan expected{mirrored ? s - offsets.first - offsets.count : offsets.first, offsets.count};
+            ASSERT_EQ(map.spans.at(i - 3), expected) << s << "->" << d << " at " << i;
+          }
+        }
   // Extreme runs stay exact: 64-bit arithmetic throughout.
   const WideSpan last = StretchOffsets(0x80000000u, 0x7FFFFFFFu, 0x7FFFFFFEu, StretchCombine::Block);
   EXPECT_EQ(last.first + last.count, 0x80000000u);
