@@ -224,11 +224,11 @@ class BleedRenderer {
     const std::uint32_t* picture = inPicture ? source_.Row(pictureY) - inset_ : nullptr;
     const std::int32_t pictureBegin = inPicture ? inset_ : 0;
     const std::int32_t pictureEnd = inPicture ? inset_ + source_.Width() : 0;
+    if (inPicture) FetchAhead(pictureY + kRowsAhead);
     // Along most of the row the highest pass that reaches a pixel is the
     // same, band: the pass of the row's distance from the top or bottom
     // edge, or the last pass. Where it takes one source pixel per output
     // pixel, its samples are read directly.
-    if (inPicture) FetchAhead(pictureY + kRowsAhead);
     const std::int32_t band = std::min({y, composite_.Height() - 1 - y, inset_});
     const raster::SourceSpan bandRow = maps_.Row(band, y);
     const raster::SourceSpan* bandColumns = maps_.Shrinks(band) ? nullptr : maps_.SingleColumns(band);
