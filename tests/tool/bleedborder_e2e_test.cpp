@@ -112,6 +112,9 @@ TEST(Outcomes, EveryRow) {
       {"a header with two planes", Write("p.bmp", badPlanes), {"p.bmp"}, 1, invalid, Output::None, ""},
       {"a pattern that matches a file", Write("pic.bmp", picture), {"pi?.bmp"}, 1,
        [](const TempFolder& f) { return FileNotOpened(f, "pi?.bmp", ENOENT); }, Output::None, ""},
+      {"a pattern that matches nothing", Write("pic.bmp", picture), {"x*.bmp"}, 0, {}, Output::None, ""},
+      {"a pattern that is a file's own name", Write("p?c.bmp", picture), {"p?c.bmp"}, 0, {}, Output::Picture,
+       "p?c.bmp.bmp"},
       {"a file without read permission",
        [&](const TempFolder& f) {
          WriteBytes(f / "locked.bmp", picture);
