@@ -65,8 +65,9 @@ string(REGEX REPLACE "/$" "" BLEED_PC_TO_PREFIX "${BLEED_PC_TO_PREFIX}")
 configure_file(cmake/bleedborder.pc.in ${CMAKE_CURRENT_BINARY_DIR}/bleedborder.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/bleedborder.pc DESTINATION ${BLEED_PC_DIR} COMPONENT library)
 
-# cpack -G DEB in the build folder: bleedborder_VERSION_ARCH.deb, holding the
+# cpack (or cpack -G DEB) in the build folder: bleedborder_VERSION_ARCH.deb, holding the
 # tool and its manual page, its dependencies read off the binary.
+set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME bleedborder)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "gives a BMP picture a bleed border")

@@ -2,10 +2,13 @@
 # Builds the Debian package from the build folder's CPack settings and checks
 # that it holds the tool and its manual page under /usr, nothing of the
 # library, and dependencies read off the binary. Exits 77 (skipped) where
-# dpkg-deb is missing. Usage: package_test.sh WORK_FOLDER (emptied first).
+# dpkg-deb, or dpkg-shlibdeps that the package's dependencies come from, is
+# missing. Usage: package_test.sh WORK_FOLDER (emptied first).
 set -euo pipefail
 work=$1
-command -v dpkg-deb >/dev/null || { echo "dpkg-deb is not installed"; exit 77; }
+for tool in dpkg-deb dpkg-shlibdeps; do
+  command -v $tool >/dev/null || { echo "$tool is not installed"; exit 77; }
+done
 rm -rf "$work"
 mkdir -p "$work"
 
