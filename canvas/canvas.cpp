@@ -8,17 +8,9 @@
 #include "core/exceptions.h"
 #include "image/bitmap.h"
 
-// Lock order. Wherever the list of active bitmap canvases and a canvas lock
-// are both held, the list lock is taken first: making, dropping and detaching
-// contexts all follow it, so two threads can never wait for each other's
-// lock. A canvas never waits for a second canvas's lock while holding its
-// own; tools of two canvases are guarded together with back-off. A caller
-// that enters a bitmap canvas's lock itself (EnterLock) should not make that
-// canvas draw while holding it: the drawing may need the list lock.
-
 namespace {
 
-// Holds the lock of ActiveBitmapCanvases and gives access to its items.
+// Holds the context lock and gives access to the active canvases.
 class ActiveListLock {
  public:
   ActiveListLock() : items_(ActiveBitmapCanvases().LockList()) {}
@@ -42,11 +34,6 @@ class CanvasEntry {
  private:
   TCanvas& canvas_;
 };
-
-gdi::HBITMAP StorageHandle(const TBitmapCanvas& canvas) {
-  TBitmap* owner = canvas.OwnerBitmap();
-  return owner ? owner->SharedImage().BitmapHandle : gdi::HBITMAP{};
-}
 
 }  // namespace
 
@@ -88,42 +75,24 @@ TCanvas::~TCanvas() {
   brush_.reset();
 }
 
-void TCanvas::RequireParts(TCanvasParts wanted) {
-  bool contextNeeded = false;
-  for (;;) {
-    // A context is made under the list lock, taken before this canvas's lock.
-    std::optional<ActiveListLock> list;
-    if (contextNeeded) {
-      list.emplace();
-      bool hasContext;
-      {
-        TLockGuard self(canvasLock_);
-        hasContext = (validParts_ & cpHandle) != 0;
-      }
-      if (!hasContext) MakeContext();
-    }
-    TLockGuard self(canvasLock_);
-    const TCanvasParts missing = wanted & ~validParts_;
-    if (missing == 0) return;
-    if (missing & cpHandle) {
-      if (!list) {
-        contextNeeded = true;
-        continue;
-      }
-      RaiseMsg<EInvalidOperation>(Msg::NoCanvasHandle);
-    }
-    if (missing & cpFont) SelectFont();
-    if (missing & cpPen) SelectPen();
-    if (missing & cpBrush) SelectBrush();
-    validParts_ |= missing;
-    return;
+void TCanvas::RequireParts(TCanvasParts wanted) { TCanvasHold hold(*this, wanted); }
+
+void TCanvas::RequireHeldParts(TCanvasParts wanted) {
+  const TCanvasParts missing = wanted & ~validParts_;
+  if (missing == 0) return;
+  if (missing & cpHandle) {
+    MakeContext();
+    if (!deviceContext_) RaiseMsg<EInvalidOperation>(Msg::NoCanvasHandle);
   }
+  if (missing & cpFont) SelectFont();
+  if (missing & cpPen) SelectPen();
+  if (missing & cpBrush) SelectBrush();
+  validParts_ |= missing;
 }
 
 gdi::HDC TCanvas::DeviceContext() {
   BeforeChange();
-  RequireParts(cpAll);
-  TLockGuard self(canvasLock_);
+  TCanvasHold hold(*this, cpAll);
   return deviceContext_;
 }
 
@@ -143,9 +112,14 @@ void TCanvas::SetDeviceContext(gdi::HDC context) {
     deviceContext_ = context;
     gdi::MoveToEx(context, penPoint_.x, penPoint_.y, nullptr);
   }
+  attached_.store(static_cast<bool>(deviceContext_), std::memory_order_release);
 }
 
+// The context lock comes first, as everywhere: a thread that has entered a
+// canvas may then make contexts, copy tools of other canvases and enter them
+// too without meeting another thread that holds what it waits for.
 void TCanvas::EnterLock() {
+  ActiveBitmapCanvases().LockList();
   {
     TLockGuard count(CountLock());
     ++lockDepth_;
@@ -154,18 +128,25 @@ void TCanvas::EnterLock() {
 }
 
 bool TCanvas::TryEnterLock() {
+  if (!ActiveBitmapCanvases().TryLockList()) return false;
   TLockGuard count(CountLock());
   // A canvas entered by anyone, the calling thread included, is refused; the
-  // lock itself is only tried, so this never waits.
-  if (lockDepth_ != 0 || !canvasLock_.TryEnter()) return false;
+  // locks are only tried, so this never waits.
+  if (lockDepth_ != 0 || !canvasLock_.TryEnter()) {
+    ActiveBitmapCanvases().UnlockList();
+    return false;
+  }
   ++lockDepth_;
   return true;
 }
 
 void TCanvas::LeaveLock() {
   canvasLock_.Leave();
-  TLockGuard count(CountLock());
-  --lockDepth_;
+  {
+    TLockGuard count(CountLock());
+    --lockDepth_;
+  }
+  ActiveBitmapCanvases().UnlockList();
 }
 
 std::int32_t TCanvas::LockDepth() {
@@ -253,23 +234,17 @@ TBitmapCanvas::~TBitmapCanvas() { DropContext(); }
 void TBitmapCanvas::MakeContext() {
   if (!ownerBitmap_) return;
   ActiveListLock list;
-  {
-    // A second context would leak the first one.
-    TLockGuard self(CanvasLock());
-    if (CurrentContext()) return;
-  }
-  // The bitmap handle is made and taken from other contexts before this
-  // canvas's lock is taken, so no canvas lock is held while another
-  // canvas's lock is awaited.
-  ownerBitmap_->EnsureHandle();
-  DetachBitmapHandle(ownerBitmap_->SharedImage().BitmapHandle);
-
   CanvasEntry self(*this);
+  // A second context would leak the first one.
+  if (CurrentContext()) return;
+  ownerBitmap_->EnsureHandle();
+  const gdi::HBITMAP handle = ownerBitmap_->SharedImage().BitmapHandle;
+  DetachBitmapHandle(handle);
   ownerBitmap_->EnsurePalette();
   const TBitmapImage& image = ownerBitmap_->SharedImage();
   gdi::MemoryDC context;
-  priorBitmap_ = image.BitmapHandle ? gdi::handle_cast<gdi::HBITMAP>(gdi::SelectObject(context.Get(), image.BitmapHandle))
-                                    : gdi::HBITMAP{};
+  priorBitmap_ = handle ? gdi::handle_cast<gdi::HBITMAP>(gdi::SelectObject(context.Get(), handle)) : gdi::HBITMAP{};
+  selectedBitmap_ = priorBitmap_ ? handle : gdi::HBITMAP{};
   priorPalette_ = gdi::HPALETTE{};
   if (image.PaletteHandle) {
     priorPalette_ = gdi::SelectPalette(context.Get(), image.PaletteHandle, gdi::TRUE);
@@ -280,6 +255,8 @@ void TBitmapCanvas::MakeContext() {
 }
 
 void TBitmapCanvas::DropContext() {
+  // Nothing to drop, no lock taken: every bitmap's destruction comes here.
+  if (!HasContext()) return;
   ActiveListLock list;
   CanvasEntry self(*this);
   const gdi::HDC context = CurrentContext();
@@ -288,9 +265,63 @@ void TBitmapCanvas::DropContext() {
   if (priorPalette_) gdi::SelectPalette(context, priorPalette_, gdi::TRUE);
   priorBitmap_ = gdi::HBITMAP{};
   priorPalette_ = gdi::HPALETTE{};
+  selectedBitmap_ = gdi::HBITMAP{};
   SetDeviceContext(gdi::HDC{});
   gdi::DeleteDC(context);
   ActiveBitmapCanvases().Remove(this);
+}
+
+// ---- Holding locks and contexts ----------------------------------------------
+
+TContextLock::TContextLock() { ActiveBitmapCanvases().LockList(); }
+
+TContextLock::~TContextLock() { ActiveBitmapCanvases().UnlockList(); }
+
+TCanvasHold::TCanvasHold(TCanvas& canvas, TCanvasParts wanted)
+    : first_(canvas), firstParts_(wanted), second_(nullptr), secondParts_(0),
+      firstLock_(canvas.CanvasLock(), std::defer_lock) {
+  Acquire();
+}
+
+TCanvasHold::TCanvasHold(TCanvas& dest, TCanvasParts destParts, TCanvas& source, TCanvasParts sourceParts)
+    : first_(dest), firstParts_(destParts), second_(&source == &dest ? nullptr : &source),
+      secondParts_(sourceParts), firstLock_(dest.CanvasLock(), std::defer_lock) {
+  if (second_) {
+    secondLock_ = std::unique_lock<TRecursiveLock>(second_->CanvasLock(), std::defer_lock);
+  } else {
+    firstParts_ |= sourceParts;
+  }
+  Acquire();
+}
+
+void TCanvasHold::Acquire() {
+  LockCanvases();
+  if (!ContextsPresent()) {
+    // Making a context takes the context lock, which comes before every
+    // canvas lock: the canvas locks are given back and taken again after it.
+    firstLock_.unlock();
+    if (secondLock_.owns_lock()) secondLock_.unlock();
+    contextLock_.emplace();
+    LockCanvases();
+  }
+  first_.RequireHeldParts(firstParts_);
+  if (second_) second_->RequireHeldParts(secondParts_);
+}
+
+// Two canvas locks are taken together, backing off instead of waiting while
+// one is held, so two holds of the same two canvases never block each other.
+void TCanvasHold::LockCanvases() {
+  if (second_) {
+    std::lock(firstLock_, secondLock_);
+  } else {
+    firstLock_.lock();
+  }
+}
+
+bool TCanvasHold::ContextsPresent() const {
+  const bool first = (firstParts_ & cpHandle) == 0 || first_.HasContext();
+  const bool second = !second_ || (secondParts_ & cpHandle) == 0 || second_->HasContext();
+  return first && second;
 }
 
 // ---- Process-wide --------------------------------------------------------------
@@ -318,6 +349,6 @@ void DetachBitmapHandle(gdi::HBITMAP handle) {
   for (std::size_t i = items.size(); i-- > 0;) {
     if (i >= items.size()) continue;
     TBitmapCanvas* canvas = items[i];
-    if (StorageHandle(*canvas) == handle) canvas->DropContext();
+    if (canvas->SelectedBitmap() == handle) canvas->DropContext();
   }
 }
