@@ -1,6 +1,7 @@
 #include "canvas/canvas.h"
 
 #include <optional>
+#include <thread>
 
 #include "canvas/gdi_raii.h"
 #include "canvas/graphics_lib.h"
@@ -10,18 +11,25 @@
 
 namespace {
 
-// Holds the context lock and gives access to the active canvases.
-class ActiveListLock {
- public:
-  ActiveListLock() : items_(ActiveBitmapCanvases().LockList()) {}
-  ActiveListLock(const ActiveListLock&) = delete;
-  ActiveListLock& operator=(const ActiveListLock&) = delete;
-  ~ActiveListLock() { ActiveBitmapCanvases().UnlockList(); }
-  std::vector<TBitmapCanvas*>& Items() { return items_; }
+// How often this thread holds the context lock: it decides how canvas locks
+// are taken (EnterCanvasLock).
+thread_local int contextLockDepth = 0;
 
- private:
-  std::vector<TBitmapCanvas*>& items_;
-};
+void TakeContextLock() {
+  ActiveBitmapCanvases().LockList();
+  ++contextLockDepth;
+}
+
+bool TryTakeContextLock() {
+  if (!ActiveBitmapCanvases().TryLockList()) return false;
+  ++contextLockDepth;
+  return true;
+}
+
+void GiveContextLock() {
+  --contextLockDepth;
+  ActiveBitmapCanvases().UnlockList();
+}
 
 // EnterLock and LeaveLock of one canvas.
 class CanvasEntry {
@@ -119,34 +127,37 @@ void TCanvas::SetDeviceContext(gdi::HDC context) {
 // canvas may then make contexts, copy tools of other canvases and enter them
 // too without meeting another thread that holds what it waits for.
 void TCanvas::EnterLock() {
-  ActiveBitmapCanvases().LockList();
+  TakeContextLock();
   {
     TLockGuard count(CountLock());
     ++lockDepth_;
   }
-  canvasLock_.Enter();
+  EnterCanvasLock(canvasLock_);
 }
 
 bool TCanvas::TryEnterLock() {
-  if (!ActiveBitmapCanvases().TryLockList()) return false;
+  if (!TryTakeContextLock()) return false;
   TLockGuard count(CountLock());
   // A canvas entered by anyone, the calling thread included, is refused; the
   // locks are only tried, so this never waits.
   if (lockDepth_ != 0 || !canvasLock_.TryEnter()) {
-    ActiveBitmapCanvases().UnlockList();
+    GiveContextLock();
     return false;
   }
   ++lockDepth_;
   return true;
 }
 
+// The count goes down before the canvas lock is given back: a thread that
+// dropped this canvas's context for another must be done with the canvas
+// once its owner can take the lock and destroy it.
 void TCanvas::LeaveLock() {
-  canvasLock_.Leave();
   {
     TLockGuard count(CountLock());
     --lockDepth_;
   }
-  ActiveBitmapCanvases().UnlockList();
+  canvasLock_.Leave();
+  GiveContextLock();
 }
 
 std::int32_t TCanvas::LockDepth() {
@@ -233,7 +244,7 @@ TBitmapCanvas::~TBitmapCanvas() { DropContext(); }
 
 void TBitmapCanvas::MakeContext() {
   if (!ownerBitmap_) return;
-  ActiveListLock list;
+  TContextLock list;
   CanvasEntry self(*this);
   // A second context would leak the first one.
   if (CurrentContext()) return;
@@ -257,7 +268,7 @@ void TBitmapCanvas::MakeContext() {
 void TBitmapCanvas::DropContext() {
   // Nothing to drop, no lock taken: every bitmap's destruction comes here.
   if (!HasContext()) return;
-  ActiveListLock list;
+  TContextLock list;
   CanvasEntry self(*this);
   const gdi::HDC context = CurrentContext();
   if (!context) return;
@@ -273,24 +284,36 @@ void TBitmapCanvas::DropContext() {
 
 // ---- Holding locks and contexts ----------------------------------------------
 
-TContextLock::TContextLock() { ActiveBitmapCanvases().LockList(); }
+TContextLock::TContextLock() : active_(ActiveBitmapCanvases().LockList()) { ++contextLockDepth; }
 
-TContextLock::~TContextLock() { ActiveBitmapCanvases().UnlockList(); }
+TContextLock::~TContextLock() { GiveContextLock(); }
+
+void EnterCanvasLock(TRecursiveLock& lock) {
+  if (contextLockDepth == 0) {
+    lock.Enter();
+    return;
+  }
+  while (!lock.TryEnter()) std::this_thread::yield();
+}
+
+void EnterCanvasLocks(TRecursiveLock& first, TRecursiveLock& second) {
+  if (contextLockDepth == 0) {
+    std::lock(first, second);
+    return;
+  }
+  EnterCanvasLock(first);
+  EnterCanvasLock(second);
+}
 
 TCanvasHold::TCanvasHold(TCanvas& canvas, TCanvasParts wanted)
-    : first_(canvas), firstParts_(wanted), second_(nullptr), secondParts_(0),
-      firstLock_(canvas.CanvasLock(), std::defer_lock) {
+    : first_(canvas), firstParts_(wanted), second_(nullptr), secondParts_(0) {
   Acquire();
 }
 
 TCanvasHold::TCanvasHold(TCanvas& dest, TCanvasParts destParts, TCanvas& source, TCanvasParts sourceParts)
     : first_(dest), firstParts_(destParts), second_(&source == &dest ? nullptr : &source),
-      secondParts_(sourceParts), firstLock_(dest.CanvasLock(), std::defer_lock) {
-  if (second_) {
-    secondLock_ = std::unique_lock<TRecursiveLock>(second_->CanvasLock(), std::defer_lock);
-  } else {
-    firstParts_ |= sourceParts;
-  }
+      secondParts_(sourceParts) {
+  if (!second_) firstParts_ |= sourceParts;
   Acquire();
 }
 
@@ -308,14 +331,14 @@ void TCanvasHold::Acquire() {
   if (second_) second_->RequireHeldParts(secondParts_);
 }
 
-// Two canvas locks are taken together, backing off instead of waiting while
-// one is held, so two holds of the same two canvases never block each other.
 void TCanvasHold::LockCanvases() {
   if (second_) {
-    std::lock(firstLock_, secondLock_);
+    EnterCanvasLocks(first_.CanvasLock(), second_->CanvasLock());
+    secondLock_ = std::unique_lock<TRecursiveLock>(second_->CanvasLock(), std::adopt_lock);
   } else {
-    firstLock_.lock();
+    EnterCanvasLock(first_.CanvasLock());
   }
+  firstLock_ = std::unique_lock<TRecursiveLock>(first_.CanvasLock(), std::adopt_lock);
 }
 
 bool TCanvasHold::ContextsPresent() const {
@@ -327,8 +350,8 @@ bool TCanvasHold::ContextsPresent() const {
 // ---- Process-wide --------------------------------------------------------------
 
 void DropAllContexts() {
-  ActiveListLock list;
-  auto& items = list.Items();
+  TContextLock list;
+  auto& items = list.ActiveCanvases();
   // From the last index down: a drop removes its own entry only.
   for (std::size_t i = items.size(); i-- > 0;) {
     if (i >= items.size()) continue;
@@ -344,8 +367,8 @@ void DropAllContexts() {
 
 void DetachBitmapHandle(gdi::HBITMAP handle) {
   if (!handle) return;
-  ActiveListLock list;
-  auto& items = list.Items();
+  TContextLock list;
+  auto& items = list.ActiveCanvases();
   for (std::size_t i = items.size(); i-- > 0;) {
     if (i >= items.size()) continue;
     TBitmapCanvas* canvas = items[i];

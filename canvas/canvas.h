@@ -24,16 +24,19 @@
 //
 // Lock order, outermost first: the context lock (the lock of
 // ActiveBitmapCanvases); canvas locks; a tool cache's lock; ImageShareLock and
-// CountLock; the raster device's lock. A thread waits for a second canvas
-// lock while holding one only under the context lock, or by backing off
-// (std::lock) when it holds none of its own; nothing waits for the context
-// lock or a canvas lock while holding a lock further down.
+// CountLock; the raster device's lock. Nothing waits for the context lock
+// while holding a canvas lock (a drawing operation gives its canvas locks
+// back first), nor for either while holding a lock further down. No thread
+// waits for a canvas lock while holding another: under the context lock
+// canvas locks are only tried (EnterCanvasLock), and without it two are
+// taken together, backing off.
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 #include "canvas/canvas_parts.h"
 #include "core/color.h"
@@ -162,7 +165,19 @@ class TContextLock {
   TContextLock(const TContextLock&) = delete;
   TContextLock& operator=(const TContextLock&) = delete;
   ~TContextLock();
+  std::vector<TBitmapCanvas*>& ActiveCanvases() { return active_; }
+
+ private:
+  std::vector<TBitmapCanvas*>& active_;
 };
+
+// Takes a canvas lock (a tool's guard is one). A thread that holds the
+// context lock only tries it, yielding between tries: every other holder of
+// a canvas lock gives it back without waiting for anything, so the wait
+// ends, and no two canvas locks are ever waited for in two orders.
+void EnterCanvasLock(TRecursiveLock& lock);
+// Takes two canvas locks, never waiting for one while holding the other.
+void EnterCanvasLocks(TRecursiveLock& first, TRecursiveLock& second);
 
 // What one drawing operation holds until it ends: the locks of one or two
 // canvases, with the wanted parts valid in their contexts, and the context
@@ -186,7 +201,7 @@ class TCanvasHold {
   TCanvas* second_;
   TCanvasParts secondParts_;
   std::optional<TContextLock> contextLock_;
-  std::unique_lock<TRecursiveLock> firstLock_;
+  std::unique_lock<TRecursiveLock> firstLock_;  // adopted from EnterCanvasLock(s)
   std::unique_lock<TRecursiveLock> secondLock_;
 };
 
