@@ -36,7 +36,7 @@ const TRect kWhole{0, 0, kPictureWidth, kPictureHeight};
 
 int StressRounds() {
   if (const char* text = std::getenv("BLEED_STRESS_ROUNDS")) return std::max(1, std::atoi(text));
-  return 60;
+  return 300;
 }
 
 // What the threads share: the two pictures, one toolbox canvas per thread

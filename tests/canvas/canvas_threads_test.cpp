@@ -5,8 +5,10 @@
 
 #include <chrono>
 #include <future>
+#include <latch>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "canvas/canvas.h"
 #include "canvas/tools.h"
@@ -20,37 +22,59 @@ namespace {
 using namespace drawing_test;
 using namespace thread_test;
 
-constexpr int kRounds = 200;
+constexpr int kRounds = 1000;
 const TRect kWhole{0, 0, kPictureWidth, kPictureHeight};
 
-// Each bitmap's canvas takes the shared handle from the other's context on
-// every read; a read must still see the picture, and a copy drawn from the
-// shared storage must hold the picture.
+// Runs first on a new thread and second on this one, started together.
+template <class First, class Second>
+void RunTogether(First first, Second second) {
+  std::latch start(2);
+  std::thread other([&] {
+    start.arrive_and_wait();
+    first();
+  });
+  start.arrive_and_wait();
+  second();
+  other.join();
+}
+
+// Bitmaps sharing one storage, each read on its own thread: each canvas takes
+// the shared handle from the others' contexts on every read, and a read must
+// still see the picture. One thread also copies its bitmap and draws from it.
 TEST(CanvasThreads, BitmapsSharingStorageAreReadAndDrawnFromOnTheirOwnThreads) {
-  TBitmap a, b;
-  Fill(a, kPictureWidth, kPictureHeight, kPicture);
-  b.TakeFrom(&a);
-  auto readRounds = [](TBitmap& bitmap) {
-    for (int round = 0; round < kRounds; ++round) {
-      const std::int32_t x = round % kPictureWidth, y = round / kPictureWidth % kPictureHeight;
-      ASSERT_EQ(bitmap.Canvas().PixelAt(x, y), PictureColor(x, y)) << "round " << round;
-    }
+  constexpr int kSharers = 4, kReads = 4 * kRounds;
+  TBitmap bitmaps[kSharers];
+  Fill(bitmaps[0], kPictureWidth, kPictureHeight, kPicture);
+  for (TBitmap& bitmap : bitmaps) bitmap.TakeFrom(&bitmaps[0]);
+  auto read = [](TBitmap& bitmap, int round) {
+    const std::int32_t x = round % kPictureWidth, y = round / kPictureWidth % kPictureHeight;
+    ASSERT_EQ(bitmap.Canvas().PixelAt(x, y), PictureColor(x, y)) << "round " << round;
   };
-  std::thread reader([&] { readRounds(a); });
   TBitmap copy, target;
   FillSolid(target, kPictureWidth, kPictureHeight, kYellow);
-  for (int round = 0; round < kRounds / 4; ++round) {
-    copy.TakeFrom(&b);
+  auto readAndDrawFrom = [&](TBitmap& bitmap, int round) {
+    read(bitmap, round);
+    if (round % 8 != 0) return;
+    copy.TakeFrom(&bitmap);
     copy.Canvas().FillArea({0, 0, 1, 1});  // the copy's own storage first, then white in its corner
-    target.Canvas().StretchCopy(kWhole, b.Canvas(), kWhole);
+    target.Canvas().StretchCopy(kWhole, bitmap.Canvas(), kWhole);
     Pixels expected = kPicture;
     ASSERT_EQ(ColorsOf(target), expected) << "round " << round;
     expected[0] = kWhite;
     ASSERT_EQ(ColorsOf(copy), expected) << "round " << round;
+  };
+  std::latch start(kSharers);
+  std::vector<std::thread> readers;
+  for (int t = 1; t < kSharers; ++t) {
+    readers.emplace_back([&, t] {
+      start.arrive_and_wait();
+      for (int round = 0; round < kReads; ++round) read(bitmaps[t], round);
+    });
   }
-  readRounds(b);
-  reader.join();
-  EXPECT_EQ(ColorsOf(a), kPicture);
+  start.arrive_and_wait();
+  for (int round = 0; round < kReads; ++round) readAndDrawFrom(bitmaps[0], round);
+  for (std::thread& reader : readers) reader.join();
+  for (TBitmap& bitmap : bitmaps) EXPECT_EQ(ColorsOf(bitmap), kPicture);
 }
 
 // One thread fills a bitmap inside its canvas's lock, which first gives the
@@ -65,28 +89,29 @@ TEST(CanvasThreads, AnEnteredCanvasDrawsWhileABitmapSharingItsStorageIsRead) {
     bitmap.TakeFrom(&picture);
     pictureCanvas.LeaveLock();
   };
-  std::thread filler([&] {
-    TBitmap a;
-    for (int round = 0; round < kRounds; ++round) {
-      shareInto(a);
-      TCanvas& canvas = a.Canvas();
-      ASSERT_EQ(canvas.PixelAt(0, 0), PictureColor(0, 0));  // a context holding the shared handle
-      canvas.EnterLock();
-      canvas.Brush().SetColor(clNavy);
-      canvas.FillArea({0, 0, 2, 2});
-      const TColor filled = canvas.PixelAt(1, 1);
-      canvas.LeaveLock();
-      ASSERT_EQ(filled, clNavy) << "round " << round;
-      ASSERT_EQ(canvas.PixelAt(3, 2), PictureColor(3, 2)) << "round " << round;
-    }
-  });
-  TBitmap b;
-  for (int round = 0; round < kRounds; ++round) {
-    shareInto(b);
-    const std::int32_t x = round % kPictureWidth, y = round / kPictureWidth % kPictureHeight;
-    ASSERT_EQ(b.Canvas().PixelAt(x, y), PictureColor(x, y)) << "round " << round;
-  }
-  filler.join();
+  TBitmap a, b;
+  RunTogether(
+      [&] {
+        for (int round = 0; round < kRounds; ++round) {
+          shareInto(a);
+          TCanvas& canvas = a.Canvas();
+          ASSERT_EQ(canvas.PixelAt(0, 0), PictureColor(0, 0));  // a context holding the shared handle
+          canvas.EnterLock();
+          canvas.Brush().SetColor(clNavy);
+          canvas.FillArea({0, 0, 2, 2});
+          const TColor filled = canvas.PixelAt(1, 1);
+          canvas.LeaveLock();
+          ASSERT_EQ(filled, clNavy) << "round " << round;
+          ASSERT_EQ(canvas.PixelAt(3, 2), PictureColor(3, 2)) << "round " << round;
+        }
+      },
+      [&] {
+        for (int round = 0; round < kRounds; ++round) {
+          shareInto(b);
+          const std::int32_t x = round % kPictureWidth, y = round / kPictureWidth % kPictureHeight;
+          ASSERT_EQ(b.Canvas().PixelAt(x, y), PictureColor(x, y)) << "round " << round;
+        }
+      });
   EXPECT_EQ(ColorsOf(picture), kPicture);
 }
 
@@ -106,9 +131,7 @@ TEST(CanvasThreads, TwoEnteredCanvasesTakeOverEachOthersBrush) {
         own.LeaveLock();
       }
     };
-    std::thread one([&] { swapRounds(first, second, clRed); });
-    swapRounds(second, first, clBlue);
-    one.join();
+    RunTogether([&] { swapRounds(first, second, clRed); }, [&] { swapRounds(second, first, clBlue); });
     for (TCanvas* canvas : {&first, &second}) {
       const TColor color = canvas->Brush().Color();
       EXPECT_TRUE((color >= clRed && color < clRed + 3) || (color >= clBlue && color < clBlue + 3)) << color;

@@ -47,9 +47,9 @@ inline void ExpectSameCensus(const LibraryCensus& before, const LibraryCensus& a
 
 // A 4 x 3 picture with white in it (the key colour of transparent draws).
 constexpr std::int32_t kPictureWidth = 4, kPictureHeight = 3;
-inline const Pixels kPicture{drawing_test::kRed,   drawing_test::kWhite, drawing_test::kBlue,   drawing_test::kGreen,
-                             drawing_test::kWhite, drawing_test::kCyan,  drawing_test::kBlack,  drawing_test::kWhite,
-                             drawing_test::kYellow, drawing_test::kBlue, drawing_test::kWhite, 0x123456};
+inline const Pixels kPicture{drawing_test::kRed,    drawing_test::kWhite, drawing_test::kBlue,  drawing_test::kGreen,
+                             drawing_test::kWhite,  drawing_test::kCyan,  drawing_test::kBlack, drawing_test::kWhite,
+                             drawing_test::kYellow, drawing_test::kBlue,  drawing_test::kWhite, 0x123456};
 
 // The colour PixelAt answers for the picture's pixel at (x, y).
 inline TColor PictureColor(std::int32_t x, std::int32_t y) {
