@@ -18,9 +18,9 @@
 //   other threads draw only on canvases that already have their context, and
 //   wait where one must be made or dropped. Hold it around the use only, and
 //   never wait for another thread that draws while holding it.
-// - Change callbacks (OnBeforeChange, OnAfterChange, a bitmap's OnChange) run
-//   on the drawing thread, outside the library's locks unless the caller holds
-//   EnterLock.
+// - Change callbacks (OnBeforeChange, OnAfterChange, a bitmap's
+//   ChangeHandler) run on the drawing thread, outside the library's locks
+//   unless the caller holds EnterLock.
 //
 // Lock order, outermost first: the context lock (the lock of
 // ActiveBitmapCanvases); canvas locks; a tool cache's lock; ImageShareLock and
@@ -64,7 +64,9 @@ class TCanvas : public TPersistent {
   const char* ClassName() const override { return "TCanvas"; }
 
   void RequireParts(TCanvasParts wanted);
-  // Reading calls BeforeChange and requires all four parts.
+  // Reading calls BeforeChange and requires all four parts. The context stays
+  // this canvas's after the call only while the caller holds EnterLock: a
+  // bitmap sharing the storage may otherwise take it away on another thread.
   gdi::HDC DeviceContext();
   void SetDeviceContext(gdi::HDC context);
   // The context without side effects (null when there is none).
