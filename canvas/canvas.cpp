@@ -1,6 +1,7 @@
 #include "canvas/canvas.h"
 
 #include <optional>
+#include <thread>
 
 #include "canvas/gdi_raii.h"
 #include "canvas/graphics_lib.h"
@@ -8,28 +9,27 @@
 #include "core/exceptions.h"
 #include "image/bitmap.h"
 
-// Lock order. Wherever the list of active bitmap canvases and a canvas lock
-// are both held, the list lock is taken first: making, dropping and detaching
-// contexts all follow it, so two threads can never wait for each other's
-// lock. A canvas never waits for a second canvas's lock while holding its
-// own; tools of two canvases are guarded together with back-off. A caller
-// that enters a bitmap canvas's lock itself (EnterLock) should not make that
-// canvas draw while holding it: the drawing may need the list lock.
-
 namespace {
 
-// Holds the lock of ActiveBitmapCanvases and gives access to its items.
-class ActiveListLock {
- public:
-  ActiveListLock() : items_(ActiveBitmapCanvases().LockList()) {}
-  ActiveListLock(const ActiveListLock&) = delete;
-  ActiveListLock& operator=(const ActiveListLock&) = delete;
-  ~ActiveListLock() { ActiveBitmapCanvases().UnlockList(); }
-  std::vector<TBitmapCanvas*>& Items() { return items_; }
+// How often this thread holds the context lock: it decides how canvas locks
+// are taken (EnterCanvasLock).
+thread_local int contextLockDepth = 0;
 
- private:
-  std::vector<TBitmapCanvas*>& items_;
-};
+void TakeContextLock() {
+  ActiveBitmapCanvases().LockList();
+  ++contextLockDepth;
+}
+
+bool TryTakeContextLock() {
+  if (!ActiveBitmapCanvases().TryLockList()) return false;
+  ++contextLockDepth;
+  return true;
+}
+
+void GiveContextLock() {
+  --contextLockDepth;
+  ActiveBitmapCanvases().UnlockList();
+}
 
 // EnterLock and LeaveLock of one canvas.
 class CanvasEntry {
@@ -42,11 +42,6 @@ class CanvasEntry {
  private:
   TCanvas& canvas_;
 };
-
-gdi::HBITMAP StorageHandle(const TBitmapCanvas& canvas) {
-  TBitmap* owner = canvas.OwnerBitmap();
-  return owner ? owner->SharedImage().BitmapHandle : gdi::HBITMAP{};
-}
 
 }  // namespace
 
@@ -88,42 +83,24 @@ TCanvas::~TCanvas() {
   brush_.reset();
 }
 
-void TCanvas::RequireParts(TCanvasParts wanted) {
-  bool contextNeeded = false;
-  for (;;) {
-    // A context is made under the list lock, taken before this canvas's lock.
-    std::optional<ActiveListLock> list;
-    if (contextNeeded) {
-      list.emplace();
-      bool hasContext;
-      {
-        TLockGuard self(canvasLock_);
-        hasContext = (validParts_ & cpHandle) != 0;
-      }
-      if (!hasContext) MakeContext();
-    }
-    TLockGuard self(canvasLock_);
-    const TCanvasParts missing = wanted & ~validParts_;
-    if (missing == 0) return;
-    if (missing & cpHandle) {
-      if (!list) {
-        contextNeeded = true;
-        continue;
-      }
-      RaiseMsg<EInvalidOperation>(Msg::NoCanvasHandle);
-    }
-    if (missing & cpFont) SelectFont();
-    if (missing & cpPen) SelectPen();
-    if (missing & cpBrush) SelectBrush();
-    validParts_ |= missing;
-    return;
+void TCanvas::RequireParts(TCanvasParts wanted) { TCanvasHold hold(*this, wanted); }
+
+void TCanvas::RequireHeldParts(TCanvasParts wanted) {
+  const TCanvasParts missing = wanted & ~validParts_;
+  if (missing == 0) return;
+  if (missing & cpHandle) {
+    MakeContext();
+    if (!deviceContext_) RaiseMsg<EInvalidOperation>(Msg::NoCanvasHandle);
   }
+  if (missing & cpFont) SelectFont();
+  if (missing & cpPen) SelectPen();
+  if (missing & cpBrush) SelectBrush();
+  validParts_ |= missing;
 }
 
 gdi::HDC TCanvas::DeviceContext() {
   BeforeChange();
-  RequireParts(cpAll);
-  TLockGuard self(canvasLock_);
+  TCanvasHold hold(*this, cpAll);
   return deviceContext_;
 }
 
@@ -143,29 +120,44 @@ void TCanvas::SetDeviceContext(gdi::HDC context) {
     deviceContext_ = context;
     gdi::MoveToEx(context, penPoint_.x, penPoint_.y, nullptr);
   }
+  attached_.store(static_cast<bool>(deviceContext_), std::memory_order_release);
 }
 
+// The context lock comes first, as everywhere: a thread that has entered a
+// canvas may then make contexts, copy tools of other canvases and enter them
+// too without meeting another thread that holds what it waits for.
 void TCanvas::EnterLock() {
+  TakeContextLock();
   {
     TLockGuard count(CountLock());
     ++lockDepth_;
   }
-  canvasLock_.Enter();
+  EnterCanvasLock(canvasLock_);
 }
 
 bool TCanvas::TryEnterLock() {
+  if (!TryTakeContextLock()) return false;
   TLockGuard count(CountLock());
   // A canvas entered by anyone, the calling thread included, is refused; the
-  // lock itself is only tried, so this never waits.
-  if (lockDepth_ != 0 || !canvasLock_.TryEnter()) return false;
+  // locks are only tried, so this never waits.
+  if (lockDepth_ != 0 || !canvasLock_.TryEnter()) {
+    GiveContextLock();
+    return false;
+  }
   ++lockDepth_;
   return true;
 }
 
+// The count goes down before the canvas lock is given back: a thread that
+// dropped this canvas's context for another must be done with the canvas
+// once its owner can take the lock and destroy it.
 void TCanvas::LeaveLock() {
+  {
+    TLockGuard count(CountLock());
+    --lockDepth_;
+  }
   canvasLock_.Leave();
-  TLockGuard count(CountLock());
-  --lockDepth_;
+  GiveContextLock();
 }
 
 std::int32_t TCanvas::LockDepth() {
@@ -252,24 +244,18 @@ TBitmapCanvas::~TBitmapCanvas() { DropContext(); }
 
 void TBitmapCanvas::MakeContext() {
   if (!ownerBitmap_) return;
-  ActiveListLock list;
-  {
-    // A second context would leak the first one.
-    TLockGuard self(CanvasLock());
-    if (CurrentContext()) return;
-  }
-  // The bitmap handle is made and taken from other contexts before this
-  // canvas's lock is taken, so no canvas lock is held while another
-  // canvas's lock is awaited.
-  ownerBitmap_->EnsureHandle();
-  DetachBitmapHandle(ownerBitmap_->SharedImage().BitmapHandle);
-
+  TContextLock list;
   CanvasEntry self(*this);
+  // A second context would leak the first one.
+  if (CurrentContext()) return;
+  ownerBitmap_->EnsureHandle();
+  const gdi::HBITMAP handle = ownerBitmap_->SharedImage().BitmapHandle;
+  DetachBitmapHandle(handle);
   ownerBitmap_->EnsurePalette();
   const TBitmapImage& image = ownerBitmap_->SharedImage();
   gdi::MemoryDC context;
-  priorBitmap_ = image.BitmapHandle ? gdi::handle_cast<gdi::HBITMAP>(gdi::SelectObject(context.Get(), image.BitmapHandle))
-                                    : gdi::HBITMAP{};
+  priorBitmap_ = handle ? gdi::handle_cast<gdi::HBITMAP>(gdi::SelectObject(context.Get(), handle)) : gdi::HBITMAP{};
+  selectedBitmap_ = priorBitmap_ ? handle : gdi::HBITMAP{};
   priorPalette_ = gdi::HPALETTE{};
   if (image.PaletteHandle) {
     priorPalette_ = gdi::SelectPalette(context.Get(), image.PaletteHandle, gdi::TRUE);
@@ -280,7 +266,9 @@ void TBitmapCanvas::MakeContext() {
 }
 
 void TBitmapCanvas::DropContext() {
-  ActiveListLock list;
+  // Nothing to drop, no lock taken: every bitmap's destruction comes here.
+  if (!HasContext()) return;
+  TContextLock list;
   CanvasEntry self(*this);
   const gdi::HDC context = CurrentContext();
   if (!context) return;
@@ -288,16 +276,82 @@ void TBitmapCanvas::DropContext() {
   if (priorPalette_) gdi::SelectPalette(context, priorPalette_, gdi::TRUE);
   priorBitmap_ = gdi::HBITMAP{};
   priorPalette_ = gdi::HPALETTE{};
+  selectedBitmap_ = gdi::HBITMAP{};
   SetDeviceContext(gdi::HDC{});
   gdi::DeleteDC(context);
   ActiveBitmapCanvases().Remove(this);
 }
 
+// ---- Holding locks and contexts ----------------------------------------------
+
+TContextLock::TContextLock() : active_(ActiveBitmapCanvases().LockList()) { ++contextLockDepth; }
+
+TContextLock::~TContextLock() { GiveContextLock(); }
+
+void EnterCanvasLock(TRecursiveLock& lock) {
+  if (contextLockDepth == 0) {
+    lock.Enter();
+    return;
+  }
+  while (!lock.TryEnter()) std::this_thread::yield();
+}
+
+void EnterCanvasLocks(TRecursiveLock& first, TRecursiveLock& second) {
+  if (contextLockDepth == 0) {
+    std::lock(first, second);
+    return;
+  }
+  EnterCanvasLock(first);
+  EnterCanvasLock(second);
+}
+
+TCanvasHold::TCanvasHold(TCanvas& canvas, TCanvasParts wanted)
+    : first_(canvas), firstParts_(wanted), second_(nullptr), secondParts_(0) {
+  Acquire();
+}
+
+TCanvasHold::TCanvasHold(TCanvas& dest, TCanvasParts destParts, TCanvas& source, TCanvasParts sourceParts)
+    : first_(dest), firstParts_(destParts), second_(&source == &dest ? nullptr : &source),
+      secondParts_(sourceParts) {
+  if (!second_) firstParts_ |= sourceParts;
+  Acquire();
+}
+
+void TCanvasHold::Acquire() {
+  LockCanvases();
+  if (!ContextsPresent()) {
+    // Making a context takes the context lock, which comes before every
+    // canvas lock: the canvas locks are given back and taken again after it.
+    firstLock_.unlock();
+    if (secondLock_.owns_lock()) secondLock_.unlock();
+    contextLock_.emplace();
+    LockCanvases();
+  }
+  first_.RequireHeldParts(firstParts_);
+  if (second_) second_->RequireHeldParts(secondParts_);
+}
+
+void TCanvasHold::LockCanvases() {
+  if (second_) {
+    EnterCanvasLocks(first_.CanvasLock(), second_->CanvasLock());
+    secondLock_ = std::unique_lock<TRecursiveLock>(second_->CanvasLock(), std::adopt_lock);
+  } else {
+    EnterCanvasLock(first_.CanvasLock());
+  }
+  firstLock_ = std::unique_lock<TRecursiveLock>(first_.CanvasLock(), std::adopt_lock);
+}
+
+bool TCanvasHold::ContextsPresent() const {
+  const bool first = (firstParts_ & cpHandle) == 0 || first_.HasContext();
+  const bool second = !second_ || (secondParts_ & cpHandle) == 0 || second_->HasContext();
+  return first && second;
+}
+
 // ---- Process-wide --------------------------------------------------------------
 
 void DropAllContexts() {
-  ActiveListLock list;
-  auto& items = list.Items();
+  TContextLock list;
+  auto& items = list.ActiveCanvases();
   // From the last index down: a drop removes its own entry only.
   for (std::size_t i = items.size(); i-- > 0;) {
     if (i >= items.size()) continue;
@@ -313,11 +367,11 @@ void DropAllContexts() {
 
 void DetachBitmapHandle(gdi::HBITMAP handle) {
   if (!handle) return;
-  ActiveListLock list;
-  auto& items = list.Items();
+  TContextLock list;
+  auto& items = list.ActiveCanvases();
   for (std::size_t i = items.size(); i-- > 0;) {
     if (i >= items.size()) continue;
     TBitmapCanvas* canvas = items[i];
-    if (StorageHandle(*canvas) == handle) canvas->DropContext();
+    if (canvas->SelectedBitmap() == handle) canvas->DropContext();
   }
 }

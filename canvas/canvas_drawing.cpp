@@ -1,6 +1,9 @@
 // The canvas's own drawing operations. Each is a thin wrapper around one
-// platform call: the part requests it needs, and the change notifications
-// around it for the operations that draw.
+// platform call: the parts it needs, held from the request to the end of the
+// call (so no other thread can take the context or the tools away in
+// between), and the change notifications around it for the operations that
+// draw. The notifications run outside the hold: making the storage private
+// may drop this canvas's context.
 #include <cstdint>
 
 #include "canvas/canvas.h"
@@ -24,8 +27,10 @@ std::int32_t WrappedSum(std::int32_t a, std::int32_t b) {
 
 void TCanvas::FillArea(const TRect& rect) {
   BeforeChange();
-  RequireParts(cpHandle | cpBrush);
-  gdi::FillRect(deviceContext_, &rect, Brush().ToolHandle());
+  {
+    TCanvasHold hold(*this, cpHandle | cpBrush);
+    gdi::FillRect(deviceContext_, &rect, Brush().ToolHandle());
+  }
   AfterChange();
 }
 
@@ -34,27 +39,28 @@ void TCanvas::FillArea(const TRect& rect) {
 // takes its colours from them.
 void TCanvas::StretchCopy(const TRect& dest, TCanvas& source, const TRect& sourceRect) {
   BeforeChange();
-  RequireParts(cpHandle | cpFont | cpBrush);
-  source.RequireParts(cpHandle | cpBrush);
-  gdi::StretchBlt(deviceContext_, dest.left, dest.top, WrappedDiff(dest.right, dest.left),
-                  WrappedDiff(dest.bottom, dest.top), source.deviceContext_, sourceRect.left, sourceRect.top,
-                  WrappedDiff(sourceRect.right, sourceRect.left), WrappedDiff(sourceRect.bottom, sourceRect.top),
-                  static_cast<gdi::DWORD>(CopyMode));
+  {
+    TCanvasHold hold(*this, cpHandle | cpFont | cpBrush, source, cpHandle | cpBrush);
+    gdi::StretchBlt(deviceContext_, dest.left, dest.top, WrappedDiff(dest.right, dest.left),
+                    WrappedDiff(dest.bottom, dest.top), source.deviceContext_, sourceRect.left, sourceRect.top,
+                    WrappedDiff(sourceRect.right, sourceRect.left), WrappedDiff(sourceRect.bottom, sourceRect.top),
+                    static_cast<gdi::DWORD>(CopyMode));
+  }
   AfterChange();
 }
 
 TColor TCanvas::PixelAt(std::int32_t x, std::int32_t y) {
-  RequireParts(cpHandle);
+  TCanvasHold hold(*this, cpHandle);
   return static_cast<TColor>(gdi::GetPixel(deviceContext_, x, y));
 }
 
 void TCanvas::MovePen(std::int32_t x, std::int32_t y) {
-  RequireParts(cpHandle);
+  TCanvasHold hold(*this, cpHandle);
   gdi::MoveToEx(deviceContext_, x, y, nullptr);
 }
 
 TPoint TCanvas::PenPoint() {
-  RequireParts(cpHandle);
+  TCanvasHold hold(*this, cpHandle);
   TPoint point;
   gdi::GetCurrentPositionEx(deviceContext_, &point);
   return point;
@@ -67,11 +73,16 @@ void TCanvas::SetPenPoint(const TPoint& point) { MovePen(point.x, point.y); }
 void TCanvas::PaintGraphic(std::int32_t x, std::int32_t y, TGraphic* graphic) {
   if (!graphic || graphic->IsEmpty()) return;
   BeforeChange();
-  RequireParts(cpHandle);
-  gdi::SetBkColor(deviceContext_, ResolveColor(Brush().Color()));
-  gdi::SetTextColor(deviceContext_, ResolveColor(Font().Color()));
-  const std::int32_t height = graphic->Height();
-  const std::int32_t width = graphic->Width();
-  graphic->Render(*this, TRect{x, y, WrappedSum(x, width), WrappedSum(y, height)});
+  {
+    // Drawing a graphic makes its mask and its own context, and selects its
+    // handle elsewhere: the context lock is held throughout.
+    TContextLock contextLock;
+    TCanvasHold hold(*this, cpHandle);
+    gdi::SetBkColor(deviceContext_, ResolveColor(Brush().Color()));
+    gdi::SetTextColor(deviceContext_, ResolveColor(Font().Color()));
+    const std::int32_t height = graphic->Height();
+    const std::int32_t width = graphic->Width();
+    graphic->Render(*this, TRect{x, y, WrappedSum(x, width), WrappedSum(y, height)});
+  }
   AfterChange();
 }

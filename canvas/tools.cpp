@@ -5,6 +5,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "canvas/canvas.h"
 #include "canvas/graphics_lib.h"
 #include "canvas/resource_manager.h"
 
@@ -20,19 +21,20 @@ Settings SettingsOf(const TToolEntry* entry) {
   return settings;
 }
 
-// Holds the guards of two tools for a copy. Both are taken together, backing
-// off instead of waiting while one is held, so two threads copying two
-// canvases' tools in opposite directions cannot block each other.
+// Holds the guards of two tools for a copy. Both are taken together, never
+// waiting for one while holding the other (EnterCanvasLocks), so two threads
+// copying two canvases' tools in opposite directions cannot block each
+// other, also when each has entered its own canvas.
 class CopyGuards {
  public:
   CopyGuards(TGraphicsObject& dest, TGraphicsObject& source) : first_(dest.GuardLock), second_(source.GuardLock) {
     if (first_ == second_) second_ = nullptr;
     if (first_ && second_) {
-      std::lock(*first_, *second_);
+      EnterCanvasLocks(*first_, *second_);
     } else if (first_) {
-      first_->Enter();
+      EnterCanvasLock(*first_);
     } else if (second_) {
-      second_->Enter();
+      EnterCanvasLock(*second_);
     }
   }
   CopyGuards(const CopyGuards&) = delete;
@@ -117,7 +119,7 @@ void TGraphicsObject::Altered() {
 }
 
 void TGraphicsObject::EnterGuard() {
-  if (GuardLock) GuardLock->Enter();
+  if (GuardLock) EnterCanvasLock(*GuardLock);
 }
 
 void TGraphicsObject::LeaveGuard() {

@@ -31,6 +31,7 @@ class TThreadList {
     lock_.Enter();
     return items_;
   }
+  bool TryLockList() { return lock_.TryEnter(); }
   void UnlockList() { lock_.Leave(); }
 
  private:

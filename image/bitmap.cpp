@@ -50,7 +50,7 @@ class TPaletteCopy {
 
 void TSharedImage::DropShare(TSharedImage* image) {
   if (!image) return;
-  if (--image->ShareCount == 0) {
+  if (image->ShareCount.fetch_sub(1, std::memory_order_acq_rel) == 1) {
     image->ReleaseHandles();
     delete image;
   }
@@ -100,18 +100,19 @@ void TBitmap::TakeFrom(TPersistent* source) {
   // The canvas gives the old handle back first: it would otherwise stay
   // selected, and be drawn from, while other bitmaps still share it.
   if (other != this) ReleaseContext();
-  {
-    TLockGuard share(ImageShareLock());
-    if (other) {
+  if (other) {
+    TSharedImage* previous;
+    {
+      TLockGuard share(ImageShareLock());
       other->sharedImage_->AddShare();
-      TSharedImage::DropShare(sharedImage_);
-      sharedImage_ = other->sharedImage_;
+      previous = std::exchange(sharedImage_, other->sharedImage_);
       StoreUseTransparency(other->UseTransparency());
       keyColor_ = other->keyColor_;
       keyKind_ = other->keyKind_;
-    } else {
-      AttachImage({}, {}, nullptr, false, gdi::DIBSECTION{});
     }
+    TSharedImage::DropShare(previous);
+  } else {
+    AttachImage({}, {}, nullptr, false, gdi::DIBSECTION{});
   }
   SetPaletteChanged(static_cast<bool>(PaletteHandle()));
   NotifyChange(this);
@@ -231,6 +232,10 @@ void TBitmap::PrepareToModify() {
 void TBitmap::DetachImage() {
   TBitmapImage& image = *sharedImage_;
   if (image.ShareCount > 1) {
+    // The other sharers may be drawing on other threads: the storage is read
+    // and copied under the context lock, which their palettes and masks are
+    // made under too.
+    TContextLock contextLock;
     EnsureHandle();
     CloneImage(image.BitmapHandle, image.UsesHalftone ? gdi::HPALETTE{} : image.PaletteHandle, image.Section);
   } else if (image.BitmapHandle && image.BitmapHandle != image.SectionHandle) {
@@ -262,12 +267,13 @@ void TBitmap::AttachImage(gdi::HBITMAP handle, gdi::HPALETTE palette, std::uniqu
   image->CoreFormat = coreFormat;
   if (record.dsBm.bmBits) image->SectionHandle = handle;
   image->SavedStream = std::move(stream);
+  TSharedImage* previous;
   {
     TLockGuard share(ImageShareLock());
-    TSharedImage::DropShare(sharedImage_);
-    sharedImage_ = image.release();
+    previous = std::exchange(sharedImage_, image.release());
     sharedImage_->AddShare();
   }
+  TSharedImage::DropShare(previous);
   maskBuilt_ = false;
 }
 
@@ -279,6 +285,8 @@ void TBitmap::EnsureHandle() {
 }
 
 void TBitmap::EnsureSection() {
+  // Sharers on other threads may ask for the same storage's section.
+  TContextLock contextLock;
   TBitmapImage& image = *sharedImage_;
   if (!image.BitmapHandle || image.SectionHandle) return;
   EnsurePalette();
@@ -295,11 +303,18 @@ void TBitmap::EnsureSection() {
 }
 
 void TBitmap::EnsurePalette() {
+  if (noPalette_) return;
+  // Sharers on other threads may ask for the same storage's palette; the
+  // storage is written only when something is made, so that readers of a
+  // storage whose palette is settled never meet a write.
+  TContextLock contextLock;
   TBitmapImage& image = *sharedImage_;
-  if (noPalette_ || image.PaletteHandle || !image.SectionHandle) return;
+  if (image.PaletteHandle || !image.SectionHandle) return;
   if (image.SectionHandle == image.BitmapHandle) DetachBitmapHandle(image.SectionHandle);
-  image.PaletteHandle = PaletteFromTable(image.SectionHandle, nullptr, 0);
-  if (image.PaletteHandle) return;
+  if (const gdi::HPALETTE fromTable = PaletteFromTable(image.SectionHandle, nullptr, 0)) {
+    image.PaletteHandle = fromTable;
+    return;
+  }
 
   {
     gdi::ScreenDC screen;
@@ -307,7 +322,7 @@ void TBitmap::EnsurePalette() {
     const std::int32_t screenBits =
         gdi::GetDeviceCaps(screen.Get(), gdi::BITSPIXEL) * gdi::GetDeviceCaps(screen.Get(), gdi::PLANES);
     const std::int32_t imageBits = std::int32_t{image.Section.dsBm.bmBitsPixel} * image.Section.dsBm.bmPlanes;
-    image.UsesHalftone = image.UsesHalftone || screenBits < imageBits;
+    if (!image.UsesHalftone && screenBits < imageBits) image.UsesHalftone = true;
     if (image.UsesHalftone) image.PaletteHandle = gdi::CreateHalftonePalette(screen.Get());
   }
   if (!image.PaletteHandle) noPalette_ = true;

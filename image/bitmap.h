@@ -1,6 +1,7 @@
 #pragma once
 // The bitmap image: pixel storage shared copy-on-write between TBitmap
 // objects, with handles, sections and palettes made on demand.
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -17,17 +18,20 @@ enum class TPixelDepth : std::uint8_t {
 enum class TBitmapKind : std::uint8_t { bkDIB = 0, bkDDB = 1 };
 enum class TTransparencyKind : std::uint8_t { tkAuto = 0, tkFixed = 1 };
 
-// Storage that several bitmaps may use, counted by ShareCount.
+// Storage that several bitmaps may use, counted by ShareCount. The count is
+// atomic: sharers on different threads take and drop their shares
+// independently, and the last one destroys the storage.
 class TSharedImage {
  public:
   virtual ~TSharedImage() = default;
   virtual void ReleaseHandles() = 0;
-  void AddShare() { ++ShareCount; }
+  void AddShare() { ShareCount.fetch_add(1, std::memory_order_relaxed); }
   // Decrements the count and destroys the storage when it reaches 0; an
-  // absent storage is ignored.
+  // absent storage is ignored. Destroying takes the context lock, so no
+  // caller holds ImageShareLock here.
   static void DropShare(TSharedImage* image);
 
-  std::int32_t ShareCount = 0;
+  std::atomic<std::int32_t> ShareCount = 0;
 };
 
 // The pixel storage: the handles it owns and the description of its section.

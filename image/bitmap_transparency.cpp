@@ -86,6 +86,9 @@ gdi::HBITMAP TBitmap::MaskBitmap() {
 
 void TBitmap::EnsureMask() {
   if (maskBuilt_ && maskCurrent_) return;
+  // The mask belongs to the storage, which sharers on other threads may be
+  // drawing with.
+  TContextLock contextLock;
   TBitmapImage& image = *sharedImage_;
   if (image.MaskBitmap) {
     DetachBitmapHandle(image.MaskBitmap);
@@ -117,6 +120,7 @@ void TBitmap::SetKeyColor(TColor value) {
   // The mask belongs to the storage: a bitmap with its own key colour needs
   // storage, and so a mask, of its own.
   if (sharedImage_->ShareCount > 1) {
+    TContextLock contextLock;
     EnsureHandle();
     const TBitmapImage& image = *sharedImage_;
     CloneImage(image.BitmapHandle, image.PaletteHandle, image.Section);

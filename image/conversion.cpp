@@ -199,7 +199,8 @@ gdi::HBITMAP RebuildBitmap(gdi::HBITMAP old, gdi::HPALETTE oldPalette, gdi::HPAL
                            gdi::DIBSECTION& record, TCanvas* canvas) {
   if (NothingToMake(record)) return {};
   RequireFittingSize(record);
-  DetachBitmapHandle(old);
+  // The old bitmap is selected below: no canvas may hold it meanwhile.
+  TBitmapLoan loan(old);
 
   gdi::DIBSECTION oldDescription{};
   if (old) {
