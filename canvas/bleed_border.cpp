@@ -5,6 +5,10 @@
 #include <optional>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "canvas/canvas.h"
 #include "core/bit_deposit.h"
 #include "core/parallel.h"
@@ -144,10 +148,11 @@ class NonWhiteBits {
   bool AnyInRow(std::int32_t y) const { return anyInRow_[Index(y)] != 0; }
 
   // Bits [first, first + 64) of a row; bits past its end are 0.
-  static std::uint64_t Bits64(const std::uint64_t* row, std::int64_t first) {
+  static std::uint64_t Bits64(const std::uint64_t* row, std::uint32_t first) {
     const std::uint64_t* word = row + first / kWordBits;
-    const auto shift = static_cast<unsigned>(first % kWordBits);
-    return shift == 0 ? word[0] : (word[0] >> shift) | (word[1] << (kWordBits - shift));
+    const unsigned shift = first % kWordBits;
+    // The second word shifted in two steps, so that a shift of 0 needs no branch.
+    return (word[0] >> shift) | ((word[1] << 1) << (kWordBits - 1 - shift));
   }
 
  private:
@@ -158,13 +163,35 @@ class NonWhiteBits {
     std::uint64_t any = 0;
     for (std::int32_t x0 = 0; x0 < width; x0 += kWordBits) {
       const std::int32_t count = std::min(kWordBits, width - x0);
-      std::uint64_t word = 0;
-      for (std::int32_t i = 0; i < count; ++i) word |= std::uint64_t{!IsWhite(pixels[x0 + i])} << i;
+      const std::uint64_t word = count == kWordBits ? NonWhite64(pixels + x0) : NonWhite(pixels + x0, count);
       words[Index(x0 / kWordBits)] = word;
       any |= word;
     }
     anyInRow_[Index(y)] = any != 0;
   }
+
+  static std::uint64_t NonWhite(const std::uint32_t* pixels, std::int32_t count) {
+    std::uint64_t word = 0;
+    for (std::int32_t i = 0; i < count; ++i) word |= std::uint64_t{!IsWhite(pixels[i])} << i;
+    return word;
+  }
+
+#if defined(__SSE2__)
+  // Four pixels per compare: with the fourth byte set, white is all ones.
+  static std::uint64_t NonWhite64(const std::uint32_t* pixels) {
+    const __m128i fourth = _mm_set1_epi32(static_cast<int>(~kColorBits));
+    const __m128i ones = _mm_set1_epi32(-1);
+    std::uint64_t white = 0;
+    for (int i = 0; i < kWordBits; i += 4) {
+      const __m128i quad = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + i));
+      const __m128i isWhite = _mm_cmpeq_epi32(_mm_or_si128(quad, fourth), ones);
+      white |= static_cast<std::uint64_t>(_mm_movemask_ps(_mm_castsi128_ps(isWhite))) << i;
+    }
+    return ~white;
+  }
+#else
+  static std::uint64_t NonWhite64(const std::uint32_t* pixels) { return NonWhite(pixels, kWordBits); }
+#endif
 
   std::size_t rowWords_;
   std::vector<std::uint64_t> bits_;
@@ -177,7 +204,7 @@ class NonWhiteBits {
 struct ColumnWord {
   std::uint64_t starts = 0;
   std::uint64_t repeats = 0;
-  std::int32_t firstSource = 0;
+  std::uint32_t firstSource = 0;
 };
 
 // Pass k's columns, word by word over the output columns it reaches.
@@ -202,7 +229,7 @@ PassColumns ColumnsOfPass(const Geometry& g, std::int32_t k) {
     const std::uint64_t bit = std::uint64_t{1} << (x % kWordBits);
     const std::int32_t column = map.spans[Index(x - begin)].first;
     const bool opensWord = x == begin || x % kWordBits == 0;
-    if (opensWord) word.firstSource = column;
+    if (opensWord) word.firstSource = static_cast<std::uint32_t>(column);
     if (opensWord || column != map.spans[Index(x - begin - 1)].first) {
       word.starts |= bit;
       repeatRun = 0;
@@ -214,11 +241,85 @@ PassColumns ColumnsOfPass(const Geometry& g, std::int32_t k) {
   return pass;
 }
 
-// The shrinking last pass: the source blocks it combines with AND.
+// The shrinking last pass: the source blocks it combines with AND, and per
+// 64 output columns whether each takes one source column, the next after its
+// left neighbour's (then the columns' bits are a plain run of source bits).
 struct ShrinkingPass {
   raster::AxisMap columns;
   raster::AxisMap rows;
+  std::vector<std::int32_t> firstSource;  // per word: the first column's source
+  std::vector<char> plainRun;             // per word
 };
+
+ShrinkingPass ShrinkingPassOf(const Geometry& g) {
+  const std::int32_t k = g.inset;
+  ShrinkingPass pass;
+  pass.columns = raster::MapAxis(k, g.PassWidth(k), 0, g.sourceWidth, g.outputWidth, g.sourceWidth,
+                                 raster::StretchCombine::Block);
+  pass.rows = raster::MapAxis(k, g.PassHeight(k), 0, g.sourceHeight, g.outputHeight, g.sourceHeight,
+                              raster::StretchCombine::Block);
+  pass.firstSource.assign(WordsFor(g.outputWidth), 0);
+  pass.plainRun.assign(WordsFor(g.outputWidth), 1);
+  const std::int64_t begin = pass.columns.destBegin;
+  for (std::size_t i = 0; i < pass.columns.spans.size(); ++i) {
+    const std::int64_t x = begin + static_cast<std::int64_t>(i);
+    const std::size_t w = Index(x / kWordBits);
+    const raster::SourceSpan span = pass.columns.spans[i];
+    const bool opensWord = i == 0 || x % kWordBits == 0;
+    if (opensWord) pass.firstSource[w] = span.first - static_cast<std::int32_t>(x % kWordBits);
+    const bool next = opensWord || span.first == pass.columns.spans[i - 1].first + 1;
+    if (span.count != 1 || !next) pass.plainRun[w] = 0;
+  }
+  return pass;
+}
+
+// The pixels of one output row that nothing has painted yet, a bit each, and
+// the indexes of the words that still hold any, in order.
+class UndecidedRow {
+ public:
+  explicit UndecidedRow(std::int32_t width) : width_(width), words_(WordsFor(width)) { live_.reserve(words_.size()); }
+
+  void Reset() {
+    std::fill(words_.begin(), words_.end(), kAllBits);
+    const auto tail = static_cast<unsigned>(width_ % kWordBits);
+    if (tail != 0) words_.back() = (std::uint64_t{1} << tail) - 1;
+  }
+  std::uint64_t& Word(std::size_t w) { return words_[w]; }
+  const std::vector<std::uint64_t>& Words() const { return words_; }
+  // Lists the words holding undecided pixels; after each step that decides some.
+  void Relist() {
+    live_.clear();
+    for (std::size_t w = 0; w < words_.size(); ++w)
+      if (words_[w] != 0) live_.push_back(static_cast<std::int32_t>(w));
+  }
+  void DropEmpty() {
+    live_.erase(std::remove_if(live_.begin(), live_.end(), [&](std::int32_t w) { return words_[Index(w)] == 0; }),
+                live_.end());
+  }
+  const std::vector<std::int32_t>& Live() const { return live_; }
+  bool Done() const { return live_.empty(); }
+
+  // Clears the bits of word, shifted to start at bit first.
+  void Clear(std::int64_t first, std::uint64_t word) {
+    const std::size_t index = Index(first / kWordBits);
+    const auto shift = static_cast<unsigned>(first % kWordBits);
+    words_[index] &= ~(word << shift);
+    if (shift != 0 && (word >> (kWordBits - shift)) != 0) words_[index + 1] &= ~(word >> (kWordBits - shift));
+  }
+
+ private:
+  std::int32_t width_;
+  std::vector<std::uint64_t> words_;
+  std::vector<std::int32_t> live_;
+};
+
+// The bit count without a library call on processors built for without one.
+constexpr int CountBits(std::uint64_t v) {
+  v = v - ((v >> 1) & 0x5555555555555555u);
+  v = (v & 0x3333333333333333u) + ((v >> 2) & 0x3333333333333333u);
+  v = (v + (v >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+  return static_cast<int>((v * 0x0101010101010101u) >> 56);
+}
 
 class BleedRenderer {
  public:
@@ -229,57 +330,53 @@ class BleedRenderer {
     ShareOut(g_.HighestEnlarging() + 1, 4, threads, [&](std::int32_t first, std::int32_t last) {
       for (std::int32_t k = first; k < last; ++k) passes_[Index(k)] = ColumnsOfPass(g_, k);
     });
-    if (g_.LastShrinks()) {
-      const std::int32_t k = g_.inset;
-      shrinking_.columns = raster::MapAxis(k, g_.PassWidth(k), 0, g_.sourceWidth, g_.outputWidth, g_.sourceWidth,
-                                           raster::StretchCombine::Block);
-      shrinking_.rows = raster::MapAxis(k, g_.PassHeight(k), 0, g_.sourceHeight, g_.outputHeight, g_.sourceHeight,
-                                        raster::StretchCombine::Block);
-    }
+    if (g_.LastShrinks()) shrinking_ = ShrinkingPassOf(g_);
   }
 
   void Render() const {
     ShareOut(g_.outputHeight, 16, threads_, [&](std::int32_t first, std::int32_t last) {
-      std::vector<std::uint64_t> undecided(WordsFor(g_.outputWidth));
-      for (std::int32_t y = first; y < last; ++y) RenderRow(y, undecided);
+      UndecidedRow undecided(g_.outputWidth);
+      std::vector<std::uint64_t> blockBits(Index(WordsFor(g_.sourceWidth) + 1));
+      for (std::int32_t y = first; y < last; ++y) RenderRow(y, undecided, blockBits);
     });
   }
 
  private:
-  void RenderRow(std::int32_t y, std::vector<std::uint64_t>& undecided) const {
+  void RenderRow(std::int32_t y, UndecidedRow& undecided, std::vector<std::uint64_t>& blockBits) const {
     std::uint32_t* out = composite_.Row(y);
-    std::fill(undecided.begin(), undecided.end(), kAllBits);
-    const auto tail = static_cast<unsigned>(g_.outputWidth % kWordBits);
-    if (tail != 0) undecided.back() = (std::uint64_t{1} << tail) - 1;
-    std::int64_t open = g_.outputWidth;
+    undecided.Reset();
     const std::int32_t pictureY = y - g_.inset;
-    if (pictureY >= 0 && pictureY < g_.sourceHeight) open -= DrawPictureRow(pictureY, out, undecided);
-    const std::int32_t top = g_.TopPass(y);
-    std::int32_t k = top;
+    if (pictureY >= 0 && pictureY < g_.sourceHeight) DrawPictureRow(pictureY, out, undecided);
+    undecided.Relist();
+    std::int32_t k = g_.TopPass(y);
     if (k == g_.inset && g_.LastShrinks()) {
-      if (open > 0) open -= DrawShrinkingPass(y, out, undecided);
+      if (!undecided.Done() && DrawShrinkingPass(y, out, undecided, blockBits)) undecided.DropEmpty();
       --k;
     }
-    for (; k >= 0 && open > 0; --k) {
+    for (; k >= 0 && !undecided.Done(); --k) {
       const std::int32_t sourceY = g_.SourceRow(k, y);
-      if (nonWhite_.AnyInRow(sourceY)) open -= DrawPass(passes_[Index(k)], sourceY, out, undecided);
+      if (nonWhite_.AnyInRow(sourceY) && DrawPass(passes_[Index(k)], sourceY, out, undecided)) undecided.DropEmpty();
     }
-    if (options_.unpainted == TUnpaintedPixels::White && open > 0) PaintWhite(out, undecided);
+    if (options_.unpainted == TUnpaintedPixels::White && !undecided.Done()) PaintWhite(out, undecided);
   }
 
-  // The picture's non-white pixels over everything; returns how many.
-  std::int64_t DrawPictureRow(std::int32_t pictureY, std::uint32_t* out, std::vector<std::uint64_t>& undecided) const {
+  // The picture's non-white pixels over everything.
+  void DrawPictureRow(std::int32_t pictureY, std::uint32_t* out, UndecidedRow& undecided) const {
     const std::uint32_t* pixels = source_.Row(pictureY);
     const std::uint64_t* bits = nonWhite_.Row(pictureY);
     std::uint32_t* row = out + g_.inset;
-    std::int64_t decided = 0;
     for (std::int32_t x0 = 0; x0 < g_.sourceWidth; x0 += kWordBits) {
       const std::uint64_t word = bits[Index(x0 / kWordBits)];
       if (word == 0) continue;
-      decided += std::popcount(word);
-      ClearBits(undecided, std::int64_t{g_.inset} + x0, word);
-      if (word == kAllBits) {
-        for (std::int32_t i = 0; i < kWordBits; ++i) row[x0 + i] = pixels[x0 + i] & kColorBits;
+      undecided.Clear(std::int64_t{g_.inset} + x0, word);
+      if (CountBits(word) >= kWordBits / 4) {
+        // Dense: one pass over the 64 pixels without a branch on colour. The
+        // white ones keep what they hold (this row is this thread's alone).
+        const std::int32_t count = std::min(kWordBits, g_.sourceWidth - x0);
+        for (std::int32_t i = 0; i < count; ++i) {
+          const std::uint32_t pixel = pixels[x0 + i] & kColorBits;
+          row[x0 + i] = pixel != kWhite ? pixel : row[x0 + i];
+        }
         continue;
       }
       for (std::uint64_t rest = word; rest != 0; rest &= rest - 1) {
@@ -287,68 +384,92 @@ class BleedRenderer {
         row[x] = pixels[x] & kColorBits;
       }
     }
-    return decided;
   }
 
-  // Clears the bits of word, shifted to start at bit first, in set.
-  static void ClearBits(std::vector<std::uint64_t>& set, std::int64_t first, std::uint64_t word) {
-    const std::size_t index = Index(first / kWordBits);
-    const auto shift = static_cast<unsigned>(first % kWordBits);
-    set[index] &= ~(word << shift);
-    if (shift != 0 && (word >> (kWordBits - shift)) != 0) set[index + 1] &= ~(word >> (kWordBits - shift));
-  }
-
-  // Pass k (enlarging) over output row y, reading source row sourceY;
-  // returns the count of pixels it decides.
-  std::int64_t DrawPass(const PassColumns& pass, std::int32_t sourceY, std::uint32_t* out,
-                        std::vector<std::uint64_t>& undecided) const {
+  // Pass k (enlarging) over an output row, reading source row sourceY; true
+  // when it decides the last undecided pixel of a word.
+  bool DrawPass(const PassColumns& pass, std::int32_t sourceY, std::uint32_t* out, UndecidedRow& undecided) const {
     const std::uint64_t* sourceBits = nonWhite_.Row(sourceY);
     const std::uint32_t* sourceRow = source_.Row(sourceY);
-    std::int64_t decided = 0;
-    for (std::size_t i = 0; i < pass.words.size(); ++i) {
-      const std::size_t w = Index(pass.firstWord) + i;
-      const std::uint64_t openBits = undecided[w];
-      if (openBits == 0) continue;
-      const ColumnWord& columns = pass.words[i];
+    const std::vector<std::int32_t>& live = undecided.Live();
+    const auto end = static_cast<std::int32_t>(Index(pass.firstWord) + pass.words.size());
+    bool emptied = false;
+    for (auto it = std::lower_bound(live.begin(), live.end(), pass.firstWord); it != live.end() && *it < end; ++it) {
+      const auto w = Index(*it);
+      const ColumnWord& columns = pass.words[w - Index(pass.firstWord)];
       const std::uint64_t sourceWord = NonWhiteBits::Bits64(sourceBits, columns.firstSource);
       if (sourceWord == 0) continue;
       std::uint64_t painted = deposit_(sourceWord, columns.starts);
-      for (std::int32_t r = 0; r < pass.longestRepeat; ++r) painted |= (painted << 1) & columns.repeats;
+      painted |= (painted << 1) & columns.repeats;  // the command's passes repeat no column twice
+      for (std::int32_t r = 1; r < pass.longestRepeat; ++r) painted |= (painted << 1) & columns.repeats;
+      std::uint64_t& openBits = undecided.Word(w);
       const std::uint64_t hits = painted & openBits;
       if (hits == 0) continue;
-      undecided[w] = openBits & ~hits;
-      decided += std::popcount(hits);
+      openBits &= ~hits;
+      emptied = emptied || openBits == 0;
       std::uint32_t* pixels = out + w * kWordBits;
       for (std::uint64_t rest = hits; rest != 0; rest &= rest - 1) {
         const int bit = std::countr_zero(rest);
         // The source column: one more for every column that starts a new one.
-        const int starts = std::popcount(columns.starts & (kAllBits >> (kWordBits - 1 - bit)));
+        const int starts = CountBits(columns.starts & (kAllBits >> (kWordBits - 1 - bit)));
         pixels[bit] = sourceRow[columns.firstSource + starts - 1] & kColorBits;
       }
     }
-    return decided;
+    return emptied;
   }
 
-  // The shrinking last pass over output row y: each undecided pixel it
-  // reaches takes the AND of its source block, unless that is white.
-  std::int64_t DrawShrinkingPass(std::int32_t y, std::uint32_t* out, std::vector<std::uint64_t>& undecided) const {
+  // The shrinking last pass over output row y: an undecided pixel takes the
+  // AND of its source block unless that is white, which it is only when every
+  // pixel of the block is white. So the block rows' non-white bits, ORed,
+  // tell which pixels the pass decides. True when it decides the last
+  // undecided pixel of a word.
+  bool DrawShrinkingPass(std::int32_t y, std::uint32_t* out, UndecidedRow& undecided,
+                         std::vector<std::uint64_t>& blockBits) const {
     const raster::SourceSpan rows = SpanAt(shrinking_.rows, y);
-    if (rows.count == 0) return 0;
+    if (rows.count == 0) return false;
+    std::fill(blockBits.begin(), blockBits.end(), 0);
+    for (std::int32_t row = rows.first; row < rows.first + rows.count; ++row) {
+      const std::uint64_t* bits = nonWhite_.Row(row);
+      for (std::size_t i = 0; i < blockBits.size(); ++i) blockBits[i] |= bits[i];
+    }
     const std::int64_t begin = shrinking_.columns.destBegin;
     const std::int64_t end = begin + static_cast<std::int64_t>(shrinking_.columns.spans.size());
-    std::int64_t decided = 0;
-    for (std::size_t w = Index(begin / kWordBits); w < WordsFor(end); ++w) {
-      for (std::uint64_t rest = undecided[w]; rest != 0; rest &= rest - 1) {
-        const std::int64_t x = static_cast<std::int64_t>(w) * kWordBits + std::countr_zero(rest);
-        if (x < begin || x >= end) continue;
-        const std::uint32_t sample = BlockAnd(rows, shrinking_.columns.spans[Index(x - begin)]);
+    bool emptied = false;
+    for (const std::int32_t word : undecided.Live()) {
+      const auto w = Index(word);
+      const std::int64_t x0 = std::int64_t{word} * kWordBits;
+      if (x0 + kWordBits <= begin || x0 >= end) continue;
+      std::uint64_t& openBits = undecided.Word(w);
+      std::uint64_t candidates = openBits & SpanBits(x0, begin, end);
+      // A plain run of source columns: their non-white bits are the
+      // candidates' directly; else each candidate's block is looked at.
+      if (shrinking_.plainRun[w]) candidates &= ShiftedBits(blockBits, shrinking_.firstSource[w]);
+      for (std::uint64_t rest = candidates; rest != 0; rest &= rest - 1) {
+        const int bit = std::countr_zero(rest);
+        const raster::SourceSpan columns = shrinking_.columns.spans[Index(x0 + bit - begin)];
+        const std::uint32_t sample = BlockAnd(rows, columns);
         if (sample == kWhite) continue;
-        out[x] = sample;
-        undecided[w] &= ~(std::uint64_t{1} << (x % kWordBits));
-        ++decided;
+        out[x0 + bit] = sample;
+        openBits &= ~(std::uint64_t{1} << bit);
       }
+      emptied = emptied || openBits == 0;
     }
-    return decided;
+    return emptied;
+  }
+
+  // The bits of [begin, end) within the word starting at x0.
+  static std::uint64_t SpanBits(std::int64_t x0, std::int64_t begin, std::int64_t end) {
+    const std::int64_t low = std::max<std::int64_t>(begin - x0, 0), high = std::min<std::int64_t>(end - x0, kWordBits);
+    if (low >= high) return 0;
+    const std::uint64_t upTo = high == kWordBits ? kAllBits : (std::uint64_t{1} << high) - 1;
+    return upTo & ~((std::uint64_t{1} << low) - 1);
+  }
+
+  // 64 bits of a row's bits starting at first, which may lie before the row
+  // (those bits are 0).
+  static std::uint64_t ShiftedBits(const std::vector<std::uint64_t>& bits, std::int64_t first) {
+    if (first >= 0) return NonWhiteBits::Bits64(bits.data(), static_cast<std::uint32_t>(first));
+    return first <= -kWordBits ? 0 : bits[0] << (-first);
   }
 
   static raster::SourceSpan SpanAt(const raster::AxisMap& map, std::int64_t p) {
@@ -367,14 +488,15 @@ class BleedRenderer {
   }
 
   // The pixels nothing painted, on a composite that holds no pixels yet.
-  void PaintWhite(std::uint32_t* out, const std::vector<std::uint64_t>& undecided) const {
-    for (std::size_t w = 0; w < undecided.size(); ++w) {
-      std::uint32_t* pixels = out + w * kWordBits;
-      if (undecided[w] == kAllBits) {
+  static void PaintWhite(std::uint32_t* out, UndecidedRow& undecided) {
+    for (const std::int32_t word : undecided.Live()) {
+      const std::uint64_t bits = undecided.Word(Index(word));
+      std::uint32_t* pixels = out + Index(word) * kWordBits;
+      if (bits == kAllBits) {
         std::fill(pixels, pixels + kWordBits, kWhite);
         continue;
       }
-      for (std::uint64_t rest = undecided[w]; rest != 0; rest &= rest - 1) pixels[std::countr_zero(rest)] = kWhite;
+      for (std::uint64_t rest = bits; rest != 0; rest &= rest - 1) pixels[std::countr_zero(rest)] = kWhite;
     }
   }
 
