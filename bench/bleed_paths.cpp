@@ -3,8 +3,8 @@
 //   bleed_paths PICTURE.bmp passes|direct|legacy
 // passes: the pass loop; direct: the pass-major renderer the tool uses, on a
 // composite sized unfilled; legacy: the per-pixel renderer it replaced.
-// Prints "paths MODE wall_s=X render_s=Y" (the whole run from load to store,
-// and the border alone). RenderBorder is the function to count instructions
+// Prints "paths MODE wall_s=X load_s=.. depth_s=.. size_s=.. render_s=..
+// store_s=..": the whole run from load to store, then its steps. RenderBorder is the function to count instructions
 // of: valgrind --tool=callgrind --toggle-collect='*RenderBorder*' ...
 #include <chrono>
 #include <cmath>
@@ -39,12 +39,34 @@ std::int32_t RoundHalfEven(double value) { return static_cast<std::int32_t>(std:
   DrawBleedPasses(source, work, composite, inset);
 }
 
-double Run(const std::string& path, Mode mode) {
+// Seconds since the last lap.
+class Laps {
+ public:
+  double Lap() {
+    const auto now = std::chrono::steady_clock::now();
+    const double seconds = std::chrono::duration<double>(now - last_).count();
+    last_ = now;
+    return seconds;
+  }
+
+ private:
+  std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
+};
+
+struct Steps {
+  double load, depth, size, render, store;
+};
+
+Steps Run(const std::string& path, Mode mode) {
+  Steps steps{};
+  Laps laps;
   TBitmap source, work, composite;
   source.LoadFile(path);
+  steps.load = laps.Lap();
   source.SetDepth(TPixelDepth::pd32Bit);
   work.SetDepth(TPixelDepth::pd32Bit);
   composite.SetDepth(TPixelDepth::pd32Bit);
+  steps.depth = laps.Lap();
   const std::int32_t margin = RoundHalfEven(std::min(source.Width(), source.Height()) / 8.0);
   const std::int32_t outputWidth = source.Width() + margin, outputHeight = source.Height() + margin;
   work.Canvas().Brush().SetColor(clWhite);
@@ -66,11 +88,12 @@ double Run(const std::string& path, Mode mode) {
     work.SetWidth(outputWidth);
     work.SetHeight(outputHeight);
   }
-  const auto start = std::chrono::steady_clock::now();
+  steps.size = laps.Lap();
   RenderBorder(mode, source, work, composite, inset);
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  steps.render = laps.Lap();
   composite.StoreFile(path + ".bmp");
-  return seconds;
+  steps.store = laps.Lap();
+  return steps;
 }
 
 }  // namespace
@@ -86,9 +109,10 @@ int main(int argc, char** argv) {
   }
   GraphicsStartup();
   const auto start = std::chrono::steady_clock::now();
-  const double render = Run(argv[1], static_cast<Mode>(mode));
+  const Steps steps = Run(argv[1], static_cast<Mode>(mode));
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::printf("paths %s wall_s=%.3f render_s=%.3f\n", argv[2], seconds, render);
+  std::printf("paths %s wall_s=%.3f load_s=%.3f depth_s=%.3f size_s=%.3f render_s=%.3f store_s=%.3f\n", argv[2],
+              seconds, steps.load, steps.depth, steps.size, steps.render, steps.store);
   GraphicsShutdown();
   return 0;
 }

@@ -1,6 +1,7 @@
 #include "canvas/bleed_border.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <optional>
 #include <vector>
@@ -200,11 +201,13 @@ class NonWhiteBits {
 
 // For 64 output columns of an enlarging pass: the source column of the first
 // column the pass reaches, the columns that take a new source column (the
-// first one included) and those that repeat their left neighbour's.
+// first one included) and those that repeat their left neighbour's, and each
+// column's source column as an offset from the first one.
 struct ColumnWord {
   std::uint64_t starts = 0;
   std::uint64_t repeats = 0;
   std::uint32_t firstSource = 0;
+  std::array<std::uint8_t, kWordBits> offsets{};
 };
 
 // Pass k's columns, word by word over the output columns it reaches.
@@ -230,6 +233,8 @@ PassColumns ColumnsOfPass(const Geometry& g, std::int32_t k) {
     const std::int32_t column = map.spans[Index(x - begin)].first;
     const bool opensWord = x == begin || x % kWordBits == 0;
     if (opensWord) word.firstSource = static_cast<std::uint32_t>(column);
+    // Enlarging: 64 columns take at most 64 source columns, in order.
+    word.offsets[Index(x % kWordBits)] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(column) - word.firstSource);
     if (opensWord || column != map.spans[Index(x - begin - 1)].first) {
       word.starts |= bit;
       repeatRun = 0;
@@ -408,11 +413,10 @@ class BleedRenderer {
       openBits &= ~hits;
       emptied = emptied || openBits == 0;
       std::uint32_t* pixels = out + w * kWordBits;
+      const std::uint32_t* samples = sourceRow + columns.firstSource;
       for (std::uint64_t rest = hits; rest != 0; rest &= rest - 1) {
         const int bit = std::countr_zero(rest);
-        // The source column: one more for every column that starts a new one.
-        const int starts = CountBits(columns.starts & (kAllBits >> (kWordBits - 1 - bit)));
-        pixels[bit] = sourceRow[columns.firstSource + starts - 1] & kColorBits;
+        pixels[bit] = samples[columns.offsets[Index(bit)]] & kColorBits;
       }
     }
     return emptied;
