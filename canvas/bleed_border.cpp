@@ -346,13 +346,19 @@ class BleedRenderer {
   void Render() const {
     ShareOut(g_.outputHeight, 16, threads_, [&](std::int32_t first, std::int32_t last) {
       UndecidedRow undecided(g_.outputWidth);
-      std::vector<std::uint64_t> blockBits(Index(WordsFor(g_.sourceWidth) + 1));
-      for (std::int32_t y = first; y < last; ++y) RenderRow(y, undecided, blockBits);
+      RowScratch scratch{std::vector<std::uint64_t>(WordsFor(g_.sourceWidth) + 1), {}};
+      for (std::int32_t y = first; y < last; ++y) RenderRow(y, undecided, scratch);
     });
   }
 
  private:
-  void RenderRow(std::int32_t y, UndecidedRow& undecided, std::vector<std::uint64_t>& blockBits) const {
+  // The shrinking pass's block rows: their non-white bits ORed, and their pixels.
+  struct RowScratch {
+    std::vector<std::uint64_t> blockBits;
+    std::vector<const std::uint32_t*> blockLines;
+  };
+
+  void RenderRow(std::int32_t y, UndecidedRow& undecided, RowScratch& scratch) const {
     std::uint32_t* out = composite_.Row(y);
     undecided.Reset();
     const std::int32_t pictureY = y - g_.inset;
@@ -360,7 +366,7 @@ class BleedRenderer {
     undecided.Relist();
     std::int32_t k = g_.TopPass(y);
     if (k == g_.inset && g_.LastShrinks()) {
-      if (!undecided.Done() && DrawShrinkingPass(y, out, undecided, blockBits)) undecided.DropEmpty();
+      if (!undecided.Done() && DrawShrinkingPass(y, out, undecided, scratch)) undecided.DropEmpty();
       --k;
     }
     for (; k >= 0 && !undecided.Done(); --k) {
@@ -432,14 +438,17 @@ class BleedRenderer {
   // pixel of the block is white. So the block rows' non-white bits, ORed,
   // tell which pixels the pass decides. True when it decides the last
   // undecided pixel of a word.
-  bool DrawShrinkingPass(std::int32_t y, std::uint32_t* out, UndecidedRow& undecided,
-                         std::vector<std::uint64_t>& blockBits) const {
+  bool DrawShrinkingPass(std::int32_t y, std::uint32_t* out, UndecidedRow& undecided, RowScratch& scratch) const {
+    std::vector<std::uint64_t>& blockBits = scratch.blockBits;
+    std::vector<const std::uint32_t*>& lines = scratch.blockLines;
     const raster::SourceSpan rows = SpanAt(shrinking_.rows, y);
     if (rows.count == 0) return false;
     std::fill(blockBits.begin(), blockBits.end(), 0);
+    lines.clear();
     for (std::int32_t row = rows.first; row < rows.first + rows.count; ++row) {
       const std::uint64_t* bits = nonWhite_.Row(row);
       for (std::size_t i = 0; i < blockBits.size(); ++i) blockBits[i] |= bits[i];
+      lines.push_back(source_.Row(row));
     }
     const std::int64_t begin = shrinking_.columns.destBegin;
     const std::int64_t end = begin + static_cast<std::int64_t>(shrinking_.columns.spans.size());
@@ -456,7 +465,7 @@ class BleedRenderer {
       for (std::uint64_t rest = candidates; rest != 0; rest &= rest - 1) {
         const int bit = std::countr_zero(rest);
         const raster::SourceSpan columns = shrinking_.columns.spans[Index(x0 + bit - begin)];
-        const std::uint32_t sample = BlockAnd(rows, columns);
+        const std::uint32_t sample = BlockAnd(lines, columns);
         if (sample == kWhite) continue;
         out[x0 + bit] = sample;
         openBits &= ~(std::uint64_t{1} << bit);
@@ -487,12 +496,11 @@ class BleedRenderer {
     return map.spans[Index(index)];
   }
 
-  std::uint32_t BlockAnd(raster::SourceSpan rows, raster::SourceSpan columns) const {
+  // The AND of a block: the source rows' pixels (lines) in the columns given.
+  static std::uint32_t BlockAnd(const std::vector<const std::uint32_t*>& lines, raster::SourceSpan columns) {
     std::uint32_t value = kWhite;
-    for (std::int32_t row = rows.first; row < rows.first + rows.count; ++row) {
-      const std::uint32_t* line = source_.Row(row);
+    for (const std::uint32_t* line : lines)
       for (std::int32_t column = columns.first; column < columns.first + columns.count; ++column) value &= line[column];
-    }
     return value & kColorBits;
   }
 
