@@ -336,7 +336,8 @@ class BleedRenderer {
   BleedRenderer(const PixelView& source, const PixelView& composite, const Geometry& geometry, TBleedOptions options,
                 unsigned threads)
       : source_(source), composite_(composite), g_(geometry), options_(options), threads_(threads),
-        nonWhite_(source, threads), passes_(Index(g_.HighestEnlarging() + 1)), deposit_(FastestDeposit()) {
+        nonWhite_(source, threads), passes_(Index(g_.HighestEnlarging() + 1)),
+        hardwareDeposit_(HasHardwareDeposit()) {
     ShareOut(g_.HighestEnlarging() + 1, 4, threads, [&](std::int32_t first, std::int32_t last) {
       for (std::int32_t k = first; k < last; ++k) passes_[Index(k)] = ColumnsOfPass(g_, k);
     });
@@ -405,19 +406,42 @@ class BleedRenderer {
   // Pass k (enlarging) over an output row, reading source row sourceY; true
   // when it decides the last undecided pixel of a word.
   bool DrawPass(const PassColumns& pass, std::int32_t sourceY, std::uint32_t* out, UndecidedRow& undecided) const {
+#if defined(BLEED_HARDWARE_DEPOSIT)
+    if (hardwareDeposit_) return DrawPassWithHardwareDeposit(pass, sourceY, out, undecided);
+#endif
+    return SweepPass(pass, sourceY, out, undecided, TPortableDeposit{});
+  }
+
+#if defined(BLEED_HARDWARE_DEPOSIT)
+  // The same loop compiled for BMI2, so that the deposit is one instruction.
+  [[gnu::target("bmi2")]] bool DrawPassWithHardwareDeposit(const PassColumns& pass, std::int32_t sourceY,
+                                                           std::uint32_t* out, UndecidedRow& undecided) const {
+    return SweepPass(pass, sourceY, out, undecided, THardwareDeposit{});
+  }
+#endif
+
+  template <class Deposit>
+  [[gnu::always_inline]] bool SweepPass(const PassColumns& pass, std::int32_t sourceY, std::uint32_t* out,
+                                        UndecidedRow& undecided, Deposit deposit) const {
     const std::uint64_t* sourceBits = nonWhite_.Row(sourceY);
     const std::uint32_t* sourceRow = source_.Row(sourceY);
+    // Locals, read once: the pixel stores below could otherwise alias them.
     const std::vector<std::int32_t>& live = undecided.Live();
-    const auto end = static_cast<std::int32_t>(Index(pass.firstWord) + pass.words.size());
+    const std::int32_t* next = std::lower_bound(live.data(), live.data() + live.size(), pass.firstWord);
+    const std::int32_t* const last = live.data() + live.size();
+    const std::int32_t end = pass.firstWord + static_cast<std::int32_t>(pass.words.size());
+    const ColumnWord* words = pass.words.data();
+    const auto firstWord = Index(pass.firstWord);
+    const bool repeatsTwice = pass.longestRepeat > 1;
     bool emptied = false;
-    for (auto it = std::lower_bound(live.begin(), live.end(), pass.firstWord); it != live.end() && *it < end; ++it) {
-      const auto w = Index(*it);
-      const ColumnWord& columns = pass.words[w - Index(pass.firstWord)];
+    for (; next != last && *next < end; ++next) {
+      const auto w = Index(*next);
+      const ColumnWord& columns = words[w - firstWord];
       const std::uint64_t sourceWord = NonWhiteBits::Bits64(sourceBits, columns.firstSource);
       if (sourceWord == 0) continue;
-      std::uint64_t painted = deposit_(sourceWord, columns.starts);
-      painted |= (painted << 1) & columns.repeats;  // the command's passes repeat no column twice
-      for (std::int32_t r = 1; r < pass.longestRepeat; ++r) painted |= (painted << 1) & columns.repeats;
+      std::uint64_t painted = deposit(sourceWord, columns.starts);
+      painted |= (painted << 1) & columns.repeats;
+      if (repeatsTwice) painted = RepeatFurther(painted, columns.repeats, pass.longestRepeat);
       std::uint64_t& openBits = undecided.Word(w);
       const std::uint64_t hits = painted & openBits;
       if (hits == 0) continue;
@@ -431,6 +455,13 @@ class BleedRenderer {
       }
     }
     return emptied;
+  }
+
+  // Passes that enlarge more than twice (never the command's) repeat a
+  // column on more than one neighbour: one shift more per repeat.
+  static std::uint64_t RepeatFurther(std::uint64_t painted, std::uint64_t repeats, std::int32_t longestRepeat) {
+    for (std::int32_t r = 1; r < longestRepeat; ++r) painted |= (painted << 1) & repeats;
+    return painted;
   }
 
   // The shrinking last pass over output row y: an undecided pixel takes the
@@ -525,7 +556,7 @@ class BleedRenderer {
   NonWhiteBits nonWhite_;
   std::vector<PassColumns> passes_;
   ShrinkingPass shrinking_;
-  TDepositFunction deposit_;
+  bool hardwareDeposit_;
 };
 
 std::optional<Geometry> GeometryOf(TBitmap& source, std::int32_t outputWidth, std::int32_t outputHeight,

@@ -4,7 +4,10 @@
 // other bits are 0). Processors with BMI2 do it in one instruction.
 #include <cstdint>
 
-using TDepositFunction = std::uint64_t (*)(std::uint64_t bits, std::uint64_t mask);
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define BLEED_HARDWARE_DEPOSIT 1
+#endif
 
 // One bit at a time, on any processor.
 constexpr std::uint64_t DepositBitsPortable(std::uint64_t bits, std::uint64_t mask) {
@@ -17,5 +20,19 @@ constexpr std::uint64_t DepositBitsPortable(std::uint64_t bits, std::uint64_t ma
   return result;
 }
 
-// The fastest deposit this processor has, chosen once.
-TDepositFunction FastestDeposit();
+struct TPortableDeposit {
+  std::uint64_t operator()(std::uint64_t bits, std::uint64_t mask) const { return DepositBitsPortable(bits, mask); }
+};
+
+#if defined(BLEED_HARDWARE_DEPOSIT)
+// The processor's instruction: call it only when HasHardwareDeposit(), from a
+// function compiled for BMI2 (gnu::target("bmi2")), where it is inlined.
+struct THardwareDeposit {
+  [[gnu::target("bmi2")]] std::uint64_t operator()(std::uint64_t bits, std::uint64_t mask) const {
+    return _pdep_u64(bits, mask);
+  }
+};
+#endif
+
+// True when this processor has the instruction.
+bool HasHardwareDeposit();
