@@ -205,19 +205,23 @@ class NonWhiteBits {
 
 // For 64 output columns of an enlarging pass: the source column of the first
 // column the pass reaches, the columns that take a new source column (the
-// first one included) and those that repeat their left neighbour's, and each
-// column's source column as an offset from the first one.
+// first one included) and those that repeat their left neighbour's.
 struct ColumnWord {
   std::uint64_t starts = 0;
   std::uint64_t repeats = 0;
   std::uint32_t firstSource = 0;
-  std::array<std::uint8_t, kWordBits> offsets{};
 };
 
-// Pass k's columns, word by word over the output columns it reaches.
+// Each of the 64 columns' source column as an offset from the word's first.
+using ColumnOffsets = std::array<std::uint8_t, kWordBits>;
+
+// Pass k's columns, word by word over the output columns it reaches. The
+// offsets, needed only for the pixels a pass decides, are kept apart so that
+// the words every pass reads stay few cache lines.
 struct PassColumns {
   std::int32_t firstWord = 0;
   std::vector<ColumnWord> words;
+  std::vector<ColumnOffsets> offsets;
   // The longest run of repeating columns in one word: the shifts needed.
   std::int32_t longestRepeat = 0;
 };
@@ -230,6 +234,7 @@ PassColumns ColumnsOfPass(const Geometry& g, std::int32_t k) {
   const std::int64_t begin = map.destBegin, end = begin + static_cast<std::int64_t>(map.spans.size());
   pass.firstWord = static_cast<std::int32_t>(begin / kWordBits);
   pass.words.resize(WordsFor(end) - Index(pass.firstWord));
+  pass.offsets.resize(pass.words.size());
   std::int32_t repeatRun = 0;
   for (std::int64_t x = begin; x < end; ++x) {
     ColumnWord& word = pass.words[Index(x / kWordBits - pass.firstWord)];
@@ -238,7 +243,8 @@ PassColumns ColumnsOfPass(const Geometry& g, std::int32_t k) {
     const bool opensWord = x == begin || x % kWordBits == 0;
     if (opensWord) word.firstSource = static_cast<std::uint32_t>(column);
     // Enlarging: 64 columns take at most 64 source columns, in order.
-    word.offsets[Index(x % kWordBits)] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(column) - word.firstSource);
+    const auto offset = static_cast<std::uint32_t>(column) - word.firstSource;
+    pass.offsets[Index(x / kWordBits - pass.firstWord)][Index(x % kWordBits)] = static_cast<std::uint8_t>(offset);
     if (opensWord || column != map.spans[Index(x - begin - 1)].first) {
       word.starts |= bit;
       repeatRun = 0;
@@ -449,9 +455,10 @@ class BleedRenderer {
       emptied = emptied || openBits == 0;
       std::uint32_t* pixels = out + w * kWordBits;
       const std::uint32_t* samples = sourceRow + columns.firstSource;
+      const ColumnOffsets& offsets = pass.offsets[w - firstWord];
       for (std::uint64_t rest = hits; rest != 0; rest &= rest - 1) {
         const int bit = std::countr_zero(rest);
-        pixels[bit] = samples[columns.offsets[Index(bit)]] & kColorBits;
+        pixels[bit] = samples[offsets[Index(bit)]] & kColorBits;
       }
     }
     return emptied;
