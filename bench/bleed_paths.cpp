@@ -1,13 +1,18 @@
-// Times the bleed border of one picture through the pass loop or the direct
-// renderer, in-process, with the command's set-up around it:
-//   bleed_paths PICTURE.bmp passes|direct
-// prints "paths MODE wall_s=X" (the whole run from load to store).
+// Times the bleed border of one picture, in-process, with the command's
+// set-up around it, through one of three renderers:
+//   bleed_paths PICTURE.bmp passes|direct|legacy
+// passes: the pass loop; direct: the pass-major renderer the tool uses, on a
+// composite sized unfilled; legacy: the per-pixel renderer it replaced.
+// Prints "paths MODE wall_s=X load_s=.. depth_s=.. size_s=.. render_s=..
+// store_s=..": the whole run from load to store, then its steps. RenderBorder is the function to count instructions
+// of: valgrind --tool=callgrind --toggle-collect='*RenderBorder*' ...
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "bench/legacy_bleed_renderer.h"
 #include "canvas/bleed_border.h"
 #include "canvas/canvas.h"
 #include "canvas/graphics_lib.h"
@@ -16,18 +21,54 @@
 
 namespace {
 
+enum class Mode { Passes, Direct, Legacy };
+
 std::int32_t RoundHalfEven(double value) { return static_cast<std::int32_t>(std::nearbyint(value)); }
 
-void Run(const std::string& path, bool direct) {
+[[gnu::noinline]] void RenderBorder(Mode mode, TBitmap& source, TBitmap& work, TBitmap& composite,
+                                    std::int32_t inset) {
+  switch (mode) {
+    case Mode::Direct:
+      if (DrawBleedDirect(source, composite, inset, {TUnpaintedPixels::White})) return;
+      break;
+    case Mode::Legacy:
+      if (legacy::DrawBleedDirect(source, composite, inset)) return;
+      break;
+    case Mode::Passes: break;
+  }
+  DrawBleedPasses(source, work, composite, inset);
+}
+
+// Seconds since the last lap.
+class Laps {
+ public:
+  double Lap() {
+    const auto now = std::chrono::steady_clock::now();
+    const double seconds = std::chrono::duration<double>(now - last_).count();
+    last_ = now;
+    return seconds;
+  }
+
+ private:
+  std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
+};
+
+struct Steps {
+  double load, depth, size, render, store;
+};
+
+Steps Run(const std::string& path, Mode mode) {
+  Steps steps{};
+  Laps laps;
   TBitmap source, work, composite;
   source.LoadFile(path);
+  steps.load = laps.Lap();
   source.SetDepth(TPixelDepth::pd32Bit);
   work.SetDepth(TPixelDepth::pd32Bit);
   composite.SetDepth(TPixelDepth::pd32Bit);
+  steps.depth = laps.Lap();
   const std::int32_t margin = RoundHalfEven(std::min(source.Width(), source.Height()) / 8.0);
   const std::int32_t outputWidth = source.Width() + margin, outputHeight = source.Height() + margin;
-  work.SetWidth(outputWidth);
-  work.SetHeight(outputHeight);
   work.Canvas().Brush().SetColor(clWhite);
   work.Canvas().Brush().SetStyle(TBrushStyle::bsSolid);
   work.Canvas().Pen().SetColor(clWhite);
@@ -36,25 +77,42 @@ void Run(const std::string& path, bool direct) {
   source.SetUseTransparency(true);
   source.SetKeyKind(TTransparencyKind::tkFixed);
   source.SetKeyColor(clWhite);
-  composite.SetWidth(outputWidth);
-  composite.SetHeight(outputHeight);
   const std::int32_t inset = RoundHalfEven(margin / 2.0);
-  if (!direct || !DrawBleedDirect(source, composite, inset)) DrawBleedPasses(source, work, composite, inset);
+  if (mode == Mode::Direct && BleedDirectFits(source, outputWidth, outputHeight, inset)) {
+    composite.SetSizeUnfilled(outputWidth, outputHeight);
+  } else {
+    composite.SetWidth(outputWidth);
+    composite.SetHeight(outputHeight);
+  }
+  if (mode == Mode::Passes) {
+    work.SetWidth(outputWidth);
+    work.SetHeight(outputHeight);
+  }
+  steps.size = laps.Lap();
+  RenderBorder(mode, source, work, composite, inset);
+  steps.render = laps.Lap();
   composite.StoreFile(path + ".bmp");
+  steps.store = laps.Lap();
+  return steps;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3 || (std::strcmp(argv[2], "passes") != 0 && std::strcmp(argv[2], "direct") != 0)) {
-    std::fprintf(stderr, "usage: bleed_paths PICTURE.bmp passes|direct\n");
+  const char* modes[] = {"passes", "direct", "legacy"};
+  int mode = -1;
+  for (int i = 0; argc == 3 && i < 3; ++i)
+    if (std::strcmp(argv[2], modes[i]) == 0) mode = i;
+  if (mode < 0) {
+    std::fprintf(stderr, "usage: bleed_paths PICTURE.bmp passes|direct|legacy\n");
     return 2;
   }
   GraphicsStartup();
   const auto start = std::chrono::steady_clock::now();
-  Run(argv[1], std::strcmp(argv[2], "direct") == 0);
+  const Steps steps = Run(argv[1], static_cast<Mode>(mode));
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::printf("paths %s wall_s=%.3f\n", argv[2], seconds);
+  std::printf("paths %s wall_s=%.3f load_s=%.3f depth_s=%.3f size_s=%.3f render_s=%.3f store_s=%.3f\n", argv[2],
+              seconds, steps.load, steps.depth, steps.size, steps.render, steps.store);
   GraphicsShutdown();
   return 0;
 }

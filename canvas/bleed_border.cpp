@@ -1,13 +1,18 @@
 #include "canvas/bleed_border.h"
 
 #include <algorithm>
-#include <atomic>
-#include <functional>
+#include <array>
+#include <bit>
 #include <optional>
-#include <thread>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "canvas/canvas.h"
+#include "core/bit_deposit.h"
+#include "core/parallel.h"
 #include "image/bitmap.h"
 #include "platform/stretch_map.h"
 
@@ -25,29 +30,45 @@ void DrawBleedPasses(TBitmap& source, TBitmap& work, TBitmap& composite, std::in
   composite.Canvas().PaintGraphic(inset, inset, &source);
 }
 
+// How the direct renderer works. A composite pixel shows the picture's pixel
+// where that is not white, else the sample of the highest pass that is not
+// white there, else what it held. Every pass but the last enlarges (or keeps
+// the size), so on an output row pass k reads one source row, and output
+// column x reads source column C_k(x), with C_k non-decreasing in x.
+//
+// Each output row keeps a bitset of its pixels still undecided. The picture
+// decides its non-white pixels; then the passes run from the highest down.
+// For pass k a source row's non-white pixels are known as a bitset too, and
+// C_k turns it into the bitset of output columns whose sample is not white:
+// 64 columns take at most 64 source columns in order, so one bit deposit
+// places the source bits on the first column of each source column, and a
+// shift copies each onto the columns that repeat it. Those bits AND the
+// undecided ones are the pixels the pass decides. A row is done when no pixel
+// is undecided; a source row with no non-white pixel costs nothing.
+//
+// Cost per output row: a word per 64 columns of the picture's row and one
+// sample per decided pixel; per pass, nothing when its source row is white,
+// else a word of each bitset (and a bit deposit) for every 64 columns that
+// still hold an undecided pixel. So a pixel costs at most (passes + 1) / 64
+// reads of each bitset, whatever the picture: 3 of each for 12 megapixels
+// (189 passes). A picture that has colour in every 64 columns of every row
+// while many pixels see only white through most passes comes near it: a
+// one-pixel dot every 64 columns in every row, shifted from row to row. The
+// shrinking last pass (Margin mod 4 = 3) costs a word per 64 undecided
+// columns and a block of at most 2 x 2 source pixels per pixel it decides
+// (per undecided pixel in the one word that holds the block of two columns).
 namespace {
 
 // The raster operations compare and write the 24 colour bits only, with the
 // fourth byte 0; so does everything here.
 constexpr std::uint32_t kColorBits = 0x00FFFFFF;
 constexpr std::uint32_t kWhite = 0x00FFFFFF;
+constexpr std::int32_t kWordBits = 64;
+constexpr std::uint64_t kAllBits = ~std::uint64_t{0};
 
-// Large pictures are worked on by every core; below this many pixels a
-// thread costs more than it saves.
-constexpr std::int64_t kParallelPixels = 1 << 18;
-
-unsigned Cores() { return std::clamp(std::thread::hardware_concurrency(), 1u, 8u); }
-
-// Runs work over [0, count) in one contiguous share per core (one share when
-// not parallel).
-void ShareOut(std::int32_t count, bool parallel, const std::function<void(std::int32_t, std::int32_t)>& work) {
-  const std::int32_t shares = parallel ? static_cast<std::int32_t>(std::min<unsigned>(Cores(), 64)) : 1;
-  std::vector<std::thread> threads;
-  auto bound = [&](std::int32_t share) { return static_cast<std::int32_t>(std::int64_t{count} * share / shares); };
-  for (std::int32_t share = 1; share < shares; ++share) threads.emplace_back(work, bound(share), bound(share + 1));
-  work(0, bound(1));
-  for (std::thread& thread : threads) thread.join();
-}
+constexpr bool IsWhite(std::uint32_t pixel) { return (pixel & kColorBits) == kWhite; }
+constexpr std::size_t WordsFor(std::int64_t bits) { return static_cast<std::size_t>((bits + kWordBits - 1) / kWordBits); }
+constexpr std::size_t Index(std::int64_t value) { return static_cast<std::size_t>(value); }
 
 // The 32-bit pixels of a section in device order: row 0 is the top row,
 // whichever order the rows have in memory.
@@ -84,324 +105,495 @@ class PixelView {
   bool topDown_;
 };
 
-// Counts of non-white source pixels per square tile, summed over every tile
-// above and to the left: any rectangle of tiles is tested in four reads.
-class WhiteTiles {
- public:
-  static constexpr std::int32_t kTile = 4;
+// The geometry of one run: sizes and the passes' rectangles.
+struct Geometry {
+  std::int32_t sourceWidth, sourceHeight, outputWidth, outputHeight, inset;
 
-  WhiteTiles(const PixelView& source, bool parallel)
-      : columns_((source.Width() + kTile - 1) / kTile), rows_((source.Height() + kTile - 1) / kTile),
-        sums_(static_cast<std::size_t>(columns_ + 1) * static_cast<std::size_t>(rows_ + 1), 0) {
-    // Each tile's own count first (rows of tiles are independent), then the
-    // sums over the tiles above and to the left.
-    ShareOut(rows_, parallel, [&](std::int32_t first, std::int32_t last) {
-      for (std::int32_t tileRow = first; tileRow < last; ++tileRow) CountTileRow(source, tileRow);
-    });
-    for (std::int32_t row = 1; row <= rows_; ++row) {
-      std::uint64_t rowSum = 0;
-      for (std::int32_t column = 1; column <= columns_; ++column) {
-        rowSum += At(row, column);
-        At(row, column) = At(row - 1, column) + rowSum;
-      }
-    }
+  std::int32_t PassWidth(std::int32_t k) const { return outputWidth - 2 * k; }
+  std::int32_t PassHeight(std::int32_t k) const { return outputHeight - 2 * k; }
+  bool Enlarges(std::int32_t k) const { return PassWidth(k) >= sourceWidth && PassHeight(k) >= sourceHeight; }
+  // Passes 0 .. inset - 1 always enlarge; the last may shrink.
+  bool LastShrinks() const { return !Enlarges(inset); }
+  std::int32_t HighestEnlarging() const { return LastShrinks() ? inset - 1 : inset; }
+  // The highest pass that reaches output row y.
+  std::int32_t TopPass(std::int32_t y) const { return std::min({y, outputHeight - 1 - y, inset}); }
+  // The one source row an enlarging pass k reads for output row y.
+  std::int32_t SourceRow(std::int32_t k, std::int32_t y) const {
+    return raster::StretchSpan(static_cast<std::uint32_t>(sourceHeight), static_cast<std::uint32_t>(PassHeight(k)),
+                               static_cast<std::uint32_t>(y - k), raster::StretchCombine::Block)
+        .first;
   }
 
-  // True when every source pixel in columns [x0, x1] and rows [y0, y1] is white.
-  bool AllWhite(std::int32_t x0, std::int32_t x1, std::int32_t y0, std::int32_t y1) const {
-    const std::int32_t c0 = x0 / kTile, c1 = x1 / kTile + 1, r0 = y0 / kTile, r1 = y1 / kTile + 1;
-    return At(r1, c1) - At(r0, c1) - At(r1, c0) + At(r0, c0) == 0;
+  // In 64 bits: the pass sizes of a far too large inset would not fit 32.
+  bool Fits() const {
+    if (inset < 0 || sourceWidth <= 0 || sourceHeight <= 0) return false;
+    if (outputWidth < std::int64_t{sourceWidth} + inset || outputHeight < std::int64_t{sourceHeight} + inset)
+      return false;
+    const std::int64_t lastWidth = outputWidth - 2 * std::int64_t{inset};
+    const std::int64_t lastHeight = outputHeight - 2 * std::int64_t{inset};
+    if (lastWidth < 1 || lastHeight < 1) return false;
+    // Every pass before the last enlarges: the one before it does.
+    return inset == 0 || (lastWidth + 2 >= sourceWidth && lastHeight + 2 >= sourceHeight);
+  }
+};
+
+// The non-white pixels of the picture, a bit per pixel, each row followed by
+// a word of 0 so that any 64 bits from a row can be read with two words.
+class NonWhiteBits {
+ public:
+  NonWhiteBits(const PixelView& source, unsigned threads)
+      : rowWords_(WordsFor(source.Width()) + 1), bits_(rowWords_ * Index(source.Height()), 0),
+        anyInRow_(Index(source.Height()), 0) {
+    ShareOut(source.Height(), 32, threads, [&](std::int32_t first, std::int32_t last) {
+      for (std::int32_t y = first; y < last; ++y) FillRow(source, y);
+    });
+  }
+
+  const std::uint64_t* Row(std::int32_t y) const { return &bits_[Index(y) * rowWords_]; }
+  bool AnyInRow(std::int32_t y) const { return anyInRow_[Index(y)] != 0; }
+
+  // Bits [first, first + 64) of a row; bits past its end are 0.
+  static std::uint64_t Bits64(const std::uint64_t* row, std::uint32_t first) {
+    const std::uint64_t* word = row + first / kWordBits;
+    const unsigned shift = first % kWordBits;
+    // The second word shifted in two steps, so that a shift of 0 needs no branch.
+    return (word[0] >> shift) | ((word[1] << 1) << (kWordBits - 1 - shift));
   }
 
  private:
-  std::uint64_t& At(std::int32_t row, std::int32_t column) {
-    return sums_[static_cast<std::size_t>(row) * static_cast<std::size_t>(columns_ + 1) + static_cast<std::size_t>(column)];
-  }
-  std::uint64_t At(std::int32_t row, std::int32_t column) const {
-    return sums_[static_cast<std::size_t>(row) * static_cast<std::size_t>(columns_ + 1) + static_cast<std::size_t>(column)];
-  }
-  // The non-white pixels of one row of tiles, counted a row of pixels at a
-  // time in a loop over whole tiles that the compiler can vectorise.
-  void CountTileRow(const PixelView& source, std::int32_t tileRow) {
+  void FillRow(const PixelView& source, std::int32_t y) {
+    const std::uint32_t* pixels = source.Row(y);
+    std::uint64_t* words = &bits_[Index(y) * rowWords_];
     const std::int32_t width = source.Width();
-    const std::int32_t wholeTiles = width / kTile;
-    std::vector<std::uint32_t> counts(static_cast<std::size_t>(columns_), 0);
-    auto countAt = [&](std::int32_t column) -> std::uint32_t& { return counts[static_cast<std::size_t>(column)]; };
-    const std::int32_t yEnd = std::min(source.Height(), (tileRow + 1) * kTile);
-    for (std::int32_t y = tileRow * kTile; y < yEnd; ++y) {
-      const std::uint32_t* row = source.Row(y);
-      for (std::int32_t column = 0; column < wholeTiles; ++column) {
-        const std::uint32_t* tile = row + column * kTile;
-        std::uint32_t count = 0;
-        for (std::int32_t x = 0; x < kTile; ++x) count += NonWhite(tile[x]);
-        countAt(column) += count;
-      }
-      for (std::int32_t x = wholeTiles * kTile; x < width; ++x) countAt(wholeTiles) += NonWhite(row[x]);
+    std::uint64_t any = 0;
+    for (std::int32_t x0 = 0; x0 < width; x0 += kWordBits) {
+      const std::int32_t count = std::min(kWordBits, width - x0);
+      const std::uint64_t word = count == kWordBits ? NonWhite64(pixels + x0) : NonWhite(pixels + x0, count);
+      words[Index(x0 / kWordBits)] = word;
+      any |= word;
     }
-    for (std::int32_t column = 0; column < columns_; ++column) At(tileRow + 1, column + 1) = countAt(column);
+    anyInRow_[Index(y)] = any != 0;
   }
 
-  static std::uint32_t NonWhite(std::uint32_t pixel) { return (pixel & kColorBits) != kWhite ? 1 : 0; }
+  static std::uint64_t NonWhite(const std::uint32_t* pixels, std::int32_t count) {
+    std::uint64_t word = 0;
+    for (std::int32_t i = 0; i < count; ++i) word |= std::uint64_t{!IsWhite(pixels[i])} << i;
+    return word;
+  }
 
-  std::int32_t columns_;
-  std::int32_t rows_;
-  std::vector<std::uint64_t> sums_;
+#if defined(__SSE2__)
+  // Four pixels per compare: with the fourth byte set, white is all ones.
+  static std::uint64_t NonWhite64(const std::uint32_t* pixels) {
+    const __m128i fourth = _mm_set1_epi32(static_cast<int>(~kColorBits));
+    const __m128i ones = _mm_set1_epi32(-1);
+    std::uint64_t white = 0;
+    for (int i = 0; i < kWordBits; i += 4) {
+      const __m128i quad = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + i));
+      const __m128i isWhite = _mm_cmpeq_epi32(_mm_or_si128(quad, fourth), ones);
+      white |= static_cast<std::uint64_t>(_mm_movemask_ps(_mm_castsi128_ps(isWhite))) << i;
+    }
+    return ~white;
+  }
+#else
+  static std::uint64_t NonWhite64(const std::uint32_t* pixels) { return NonWhite(pixels, kWordBits); }
+#endif
+
+  std::size_t rowWords_;
+  std::vector<std::uint64_t> bits_;
+  std::vector<char> anyInRow_;
 };
 
-// Where each pass takes its samples: the raster device's own stretch mapping,
-// per axis and per pass, as a pass's BLACKONWHITE stretch combines them.
-class PassMaps {
+// For 64 output columns of an enlarging pass: the source column of the first
+// column the pass reaches, the columns that take a new source column (the
+// first one included) and those that repeat their left neighbour's.
+struct ColumnWord {
+  std::uint64_t starts = 0;
+  std::uint64_t repeats = 0;
+  std::uint32_t firstSource = 0;
+};
+
+// Each of the 64 columns' source column as an offset from the word's first.
+using ColumnOffsets = std::array<std::uint8_t, kWordBits>;
+
+// Pass k's columns, word by word over the output columns it reaches. The
+// offsets, needed only for the pixels a pass decides, are kept apart so that
+// the words every pass reads stay few cache lines.
+struct PassColumns {
+  std::int32_t firstWord = 0;
+  std::vector<ColumnWord> words;
+  std::vector<ColumnOffsets> offsets;
+  // The longest run of repeating columns in one word: the shifts needed.
+  std::int32_t longestRepeat = 0;
+};
+
+PassColumns ColumnsOfPass(const Geometry& g, std::int32_t k) {
+  const raster::AxisMap map =
+      raster::MapAxis(k, g.PassWidth(k), 0, g.sourceWidth, g.outputWidth, g.sourceWidth, raster::StretchCombine::Block);
+  PassColumns pass;
+  if (map.Empty()) return pass;
+  const std::int64_t begin = map.destBegin, end = begin + static_cast<std::int64_t>(map.spans.size());
+  pass.firstWord = static_cast<std::int32_t>(begin / kWordBits);
+  pass.words.resize(WordsFor(end) - Index(pass.firstWord));
+  pass.offsets.resize(pass.words.size());
+  std::int32_t repeatRun = 0;
+  for (std::int64_t x = begin; x < end; ++x) {
+    ColumnWord& word = pass.words[Index(x / kWordBits - pass.firstWord)];
+    const std::uint64_t bit = std::uint64_t{1} << (x % kWordBits);
+    const std::int32_t column = map.spans[Index(x - begin)].first;
+    const bool opensWord = x == begin || x % kWordBits == 0;
+    if (opensWord) word.firstSource = static_cast<std::uint32_t>(column);
+    // Enlarging: 64 columns take at most 64 source columns, in order.
+    const auto offset = static_cast<std::uint32_t>(column) - word.firstSource;
+    pass.offsets[Index(x / kWordBits - pass.firstWord)][Index(x % kWordBits)] = static_cast<std::uint8_t>(offset);
+    if (opensWord || column != map.spans[Index(x - begin - 1)].first) {
+      word.starts |= bit;
+      repeatRun = 0;
+    } else {
+      word.repeats |= bit;
+      pass.longestRepeat = std::max(pass.longestRepeat, ++repeatRun);
+    }
+  }
+  return pass;
+}
+
+// The shrinking last pass: the source blocks it combines with AND, and per
+// 64 output columns whether each takes one source column, the next after its
+// left neighbour's (then the columns' bits are a plain run of source bits).
+struct ShrinkingPass {
+  raster::AxisMap columns;
+  raster::AxisMap rows;
+  std::vector<std::int32_t> firstSource;  // per word: the first column's source
+  std::vector<char> plainRun;             // per word
+};
+
+ShrinkingPass ShrinkingPassOf(const Geometry& g) {
+  const std::int32_t k = g.inset;
+  ShrinkingPass pass;
+  pass.columns = raster::MapAxis(k, g.PassWidth(k), 0, g.sourceWidth, g.outputWidth, g.sourceWidth,
+                                 raster::StretchCombine::Block);
+  pass.rows = raster::MapAxis(k, g.PassHeight(k), 0, g.sourceHeight, g.outputHeight, g.sourceHeight,
+                              raster::StretchCombine::Block);
+  pass.firstSource.assign(WordsFor(g.outputWidth), 0);
+  pass.plainRun.assign(WordsFor(g.outputWidth), 1);
+  const std::int64_t begin = pass.columns.destBegin;
+  for (std::size_t i = 0; i < pass.columns.spans.size(); ++i) {
+    const std::int64_t x = begin + static_cast<std::int64_t>(i);
+    const std::size_t w = Index(x / kWordBits);
+    const raster::SourceSpan span = pass.columns.spans[i];
+    const bool opensWord = i == 0 || x % kWordBits == 0;
+    if (opensWord) pass.firstSource[w] = span.first - static_cast<std::int32_t>(x % kWordBits);
+    const bool next = opensWord || span.first == pass.columns.spans[i - 1].first + 1;
+    if (span.count != 1 || !next) pass.plainRun[w] = 0;
+  }
+  return pass;
+}
+
+// The pixels of one output row that nothing has painted yet, a bit each, and
+// the indexes of the words that still hold any, in order.
+class UndecidedRow {
  public:
-  PassMaps(std::int32_t inset, std::int32_t outputWidth, std::int32_t outputHeight, std::int32_t sourceWidth,
-           std::int32_t sourceHeight, bool parallel)
-      : columns_(static_cast<std::size_t>(inset) + 1), rows_(static_cast<std::size_t>(inset) + 1),
-        shrinks_(static_cast<std::size_t>(inset) + 1), singleColumns_(static_cast<std::size_t>(inset) + 1) {
-    ShareOut(inset + 1, parallel, [&](std::int32_t first, std::int32_t last) {
-      for (std::int32_t k = first; k < last; ++k) {
-        const auto pass = static_cast<std::size_t>(k);
-        columns_[pass] = raster::MapAxis(k, outputWidth - 2 * k, 0, sourceWidth, outputWidth, sourceWidth,
-                                         raster::StretchCombine::Block);
-        rows_[pass] = raster::MapAxis(k, outputHeight - 2 * k, 0, sourceHeight, outputHeight, sourceHeight,
-                                      raster::StretchCombine::Block);
-        shrinks_[pass] = outputWidth - 2 * k < sourceWidth || outputHeight - 2 * k < sourceHeight;
-        const raster::AxisMap& columns = columns_[pass];
-        singleColumns_[pass] = columns.destBegin == k &&
-                               static_cast<std::int64_t>(columns.spans.size()) == outputWidth - 2 * std::int64_t{k} &&
-                               columns.AllSingle();
-      }
-    });
-  }
+  explicit UndecidedRow(std::int32_t width) : width_(width), words_(WordsFor(width)) { live_.reserve(words_.size()); }
 
-  // The columns of pass k as one source column per output column x, at index
-  // x - k; null unless the pass takes exactly one source column for each.
-  const raster::SourceSpan* SingleColumns(std::int32_t k) const {
-    return singleColumns_[static_cast<std::size_t>(k)] ? columns_[static_cast<std::size_t>(k)].spans.data() : nullptr;
+  void Reset() {
+    std::fill(words_.begin(), words_.end(), kAllBits);
+    const auto tail = static_cast<unsigned>(width_ % kWordBits);
+    if (tail != 0) words_.back() = (std::uint64_t{1} << tail) - 1;
   }
+  std::uint64_t& Word(std::size_t w) { return words_[w]; }
+  const std::vector<std::uint64_t>& Words() const { return words_; }
+  // Lists the words holding undecided pixels; after each step that decides some.
+  void Relist() {
+    live_.clear();
+    for (std::size_t w = 0; w < words_.size(); ++w)
+      if (words_[w] != 0) live_.push_back(static_cast<std::int32_t>(w));
+  }
+  void DropEmpty() {
+    live_.erase(std::remove_if(live_.begin(), live_.end(), [&](std::int32_t w) { return words_[Index(w)] == 0; }),
+                live_.end());
+  }
+  const std::vector<std::int32_t>& Live() const { return live_; }
+  bool Done() const { return live_.empty(); }
 
-  // The source columns (or rows) that pass k combines into output column x
-  // (or row y); count 0 when the pass does not reach it.
-  raster::SourceSpan Column(std::int32_t k, std::int32_t x) const { return SpanAt(columns_, k, x); }
-  raster::SourceSpan Row(std::int32_t k, std::int32_t y) const { return SpanAt(rows_, k, y); }
-  // A pass that shrinks combines blocks of pixels; every other pass takes one
-  // source pixel per output pixel.
-  bool Shrinks(std::int32_t k) const { return shrinks_[static_cast<std::size_t>(k)]; }
+  // Clears the bits of word, shifted to start at bit first.
+  void Clear(std::int64_t first, std::uint64_t word) {
+    const std::size_t index = Index(first / kWordBits);
+    const auto shift = static_cast<unsigned>(first % kWordBits);
+    words_[index] &= ~(word << shift);
+    if (shift != 0 && (word >> (kWordBits - shift)) != 0) words_[index + 1] &= ~(word >> (kWordBits - shift));
+  }
 
  private:
-  static raster::SourceSpan SpanAt(const std::vector<raster::AxisMap>& maps, std::int32_t k, std::int32_t p) {
-    const raster::AxisMap& map = maps[static_cast<std::size_t>(k)];
-    const std::int64_t index = std::int64_t{p} - map.destBegin;
-    if (index < 0 || index >= static_cast<std::int64_t>(map.spans.size())) return {};
-    return map.spans[static_cast<std::size_t>(index)];
-  }
-  std::vector<raster::AxisMap> columns_;
-  std::vector<raster::AxisMap> rows_;
-  std::vector<char> shrinks_;
-  std::vector<char> singleColumns_;
+  std::int32_t width_;
+  std::vector<std::uint64_t> words_;
+  std::vector<std::int32_t> live_;
 };
+
+// The bit count, inline: without a processor instruction to rely on, the
+// standard one is a library call.
+constexpr int CountBits(std::uint64_t v) {
+  v = v - ((v >> 1) & 0x5555555555555555u);
+  v = (v & 0x3333333333333333u) + ((v >> 2) & 0x3333333333333333u);
+  v = (v + (v >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+  return static_cast<int>((v * 0x0101010101010101u) >> 56);
+}
 
 class BleedRenderer {
  public:
-  BleedRenderer(const PixelView& source, const PixelView& composite, std::int32_t inset)
-      : source_(source), composite_(composite), inset_(inset), tiles_(source, Large(composite)),
-        maps_(inset, composite.Width(), composite.Height(), source.Width(), source.Height(), Large(composite)) {}
-
-  static bool Large(const PixelView& composite) {
-    return Cores() > 1 && std::int64_t{composite.Width()} * composite.Height() >= kParallelPixels;
+  BleedRenderer(const PixelView& source, const PixelView& composite, const Geometry& geometry, TBleedOptions options,
+                unsigned threads)
+      : source_(source), composite_(composite), g_(geometry), options_(options), threads_(threads),
+        nonWhite_(source, threads), passes_(Index(g_.HighestEnlarging() + 1)),
+        hardwareDeposit_(HasHardwareDeposit()) {
+    ShareOut(g_.HighestEnlarging() + 1, 4, threads, [&](std::int32_t first, std::int32_t last) {
+      for (std::int32_t k = first; k < last; ++k) passes_[Index(k)] = ColumnsOfPass(g_, k);
+    });
+    if (g_.LastShrinks()) shrinking_ = ShrinkingPassOf(g_);
   }
 
-  void RenderRows(std::int32_t yBegin, std::int32_t yEnd) const {
-    for (std::int32_t y = yBegin; y < yEnd; ++y) RenderRow(y);
+  void Render() const {
+    ShareOut(g_.outputHeight, 16, threads_, [&](std::int32_t first, std::int32_t last) {
+      UndecidedRow undecided(g_.outputWidth);
+      RowScratch scratch{std::vector<std::uint64_t>(WordsFor(g_.sourceWidth) + 1), {}};
+      for (std::int32_t y = first; y < last; ++y) RenderRow(y, undecided, scratch);
+    });
   }
 
  private:
-  // The picture's non-white pixels go over everything; every other pixel
-  // shows the border the passes leave there.
-  void RenderRow(std::int32_t y) const {
-    std::uint32_t* out = composite_.Row(y);
-    const std::int32_t width = composite_.Width();
-    const std::int32_t pictureY = y - inset_;
-    const bool inPicture = pictureY >= 0 && pictureY < source_.Height();
-    const std::uint32_t* picture = inPicture ? source_.Row(pictureY) - inset_ : nullptr;
-    const std::int32_t pictureBegin = inPicture ? inset_ : 0;
-    const std::int32_t pictureEnd = inPicture ? inset_ + source_.Width() : 0;
-    if (inPicture) FetchAhead(pictureY + kRowsAhead);
-    // Along most of the row the highest pass that reaches a pixel is the
-    // same, band: the pass of the row's distance from the top or bottom
-    // edge, or the last pass. Where it takes one source pixel per output
-    // pixel, its samples are read directly.
-    const std::int32_t band = std::min({y, composite_.Height() - 1 - y, inset_});
-    const raster::SourceSpan bandRow = maps_.Row(band, y);
-    const raster::SourceSpan* bandColumns = maps_.Shrinks(band) ? nullptr : maps_.SingleColumns(band);
-    const std::uint32_t* bandSource = bandColumns && bandRow.count == 1 ? source_.Row(bandRow.first) : nullptr;
-    const std::int32_t bandBegin = bandSource ? band : 0;
-    const std::int32_t bandEnd = bandSource ? width - band : 0;
+  // The shrinking pass's block rows: their non-white bits ORed, and their pixels.
+  struct RowScratch {
+    std::vector<std::uint64_t> blockBits;
+    std::vector<const std::uint32_t*> blockLines;
+  };
 
-    // The row falls into runs that each lie wholly inside or outside the
-    // picture and the band; each run has its own loop.
-    std::int32_t cuts[] = {0, pictureBegin, pictureEnd, bandBegin, bandEnd, width};
-    std::sort(std::begin(cuts), std::end(cuts));
-    for (std::size_t c = 0; c + 1 < std::size(cuts); ++c) {
-      const std::int32_t begin = std::clamp(cuts[c], 0, width), end = std::clamp(cuts[c + 1], 0, width);
-      if (begin >= end) continue;
-      const bool overPicture = begin >= pictureBegin && begin < pictureEnd;
-      const bool overBand = begin >= bandBegin && begin < bandEnd;
-      if (overBand) {
-        for (std::int32_t x = begin; x < end; ++x) {
-          // No branch on the picture's colours in the common case: the
-          // picture pixel, else the band pass's sample; only where both are
-          // white do the earlier passes decide.
-          const std::uint32_t pixel = overPicture ? picture[x] & kColorBits : kWhite;
-          const std::uint32_t sample = bandSource[bandColumns[x - band].first] & kColorBits;
-          const std::uint32_t shown = pixel != kWhite ? pixel : sample;
-          out[x] = shown != kWhite ? shown : TopSample(x, y, band - 1).value_or(out[x] & kColorBits);
+  void RenderRow(std::int32_t y, UndecidedRow& undecided, RowScratch& scratch) const {
+    std::uint32_t* out = composite_.Row(y);
+    undecided.Reset();
+    const std::int32_t pictureY = y - g_.inset;
+    if (pictureY >= 0 && pictureY < g_.sourceHeight) DrawPictureRow(pictureY, out, undecided);
+    undecided.Relist();
+    std::int32_t k = g_.TopPass(y);
+    if (k == g_.inset && g_.LastShrinks()) {
+      if (!undecided.Done() && DrawShrinkingPass(y, out, undecided, scratch)) undecided.DropEmpty();
+      --k;
+    }
+    for (; k >= 0 && !undecided.Done(); --k) {
+      const std::int32_t sourceY = g_.SourceRow(k, y);
+      if (nonWhite_.AnyInRow(sourceY) && DrawPass(passes_[Index(k)], sourceY, out, undecided)) undecided.DropEmpty();
+    }
+    if (options_.unpainted == TUnpaintedPixels::White && !undecided.Done()) PaintWhite(out, undecided);
+  }
+
+  // The picture's non-white pixels over everything.
+  void DrawPictureRow(std::int32_t pictureY, std::uint32_t* out, UndecidedRow& undecided) const {
+    const std::uint32_t* pixels = source_.Row(pictureY);
+    const std::uint64_t* bits = nonWhite_.Row(pictureY);
+    std::uint32_t* row = out + g_.inset;
+    for (std::int32_t x0 = 0; x0 < g_.sourceWidth; x0 += kWordBits) {
+      const std::uint64_t word = bits[Index(x0 / kWordBits)];
+      if (word == 0) continue;
+      undecided.Clear(std::int64_t{g_.inset} + x0, word);
+      if (CountBits(word) >= kWordBits / 4) {
+        // Dense: one pass over the 64 pixels without a branch on colour. The
+        // white ones keep what they hold (this row is this thread's alone).
+        const std::int32_t count = std::min(kWordBits, g_.sourceWidth - x0);
+        for (std::int32_t i = 0; i < count; ++i) {
+          const std::uint32_t pixel = pixels[x0 + i] & kColorBits;
+          row[x0 + i] = pixel != kWhite ? pixel : row[x0 + i];
         }
-      } else if (overPicture) {
-        for (std::int32_t x = begin; x < end; ++x) out[x] = PictureOrBorder(picture, out[x], x, y);
-      } else {
-        for (std::int32_t x = begin; x < end; ++x) out[x] = BorderPixel(out[x], x, y);
+        continue;
+      }
+      for (std::uint64_t rest = word; rest != 0; rest &= rest - 1) {
+        const std::int32_t x = x0 + std::countr_zero(rest);
+        row[x] = pixels[x] & kColorBits;
       }
     }
   }
 
-  // Where the picture and the last pass are white, the earlier passes are
-  // sampled near the picture's row, in the upper half of the picture in rows
-  // below it that are not read yet, at scattered places. Asking for those
-  // rows ahead of time keeps such samples from waiting on memory.
-  static constexpr std::int32_t kRowsAhead = 4;
-  void FetchAhead(std::int32_t sourceY) const {
-    if (sourceY >= source_.Height()) return;
-    const auto* row = reinterpret_cast<const char*>(source_.Row(sourceY));
-    constexpr std::int32_t kCacheLine = 64;
-    for (std::int64_t offset = 0; offset < std::int64_t{source_.Width()} * 4; offset += kCacheLine)
-      __builtin_prefetch(row + offset);
+  // Pass k (enlarging) over an output row, reading source row sourceY; true
+  // when it decides the last undecided pixel of a word.
+  bool DrawPass(const PassColumns& pass, std::int32_t sourceY, std::uint32_t* out, UndecidedRow& undecided) const {
+#if defined(BLEED_HARDWARE_DEPOSIT)
+    if (hardwareDeposit_) return DrawPassWithHardwareDeposit(pass, sourceY, out, undecided);
+#endif
+    return SweepPass(pass, sourceY, out, undecided, TPortableDeposit{});
   }
 
-  std::uint32_t PictureOrBorder(const std::uint32_t* picture, std::uint32_t old, std::int32_t x,
-                                std::int32_t y) const {
-    const std::uint32_t pixel = picture[x] & kColorBits;
-    return pixel != kWhite ? pixel : BorderPixel(old, x, y);
+#if defined(BLEED_HARDWARE_DEPOSIT)
+  // The same loop compiled for BMI2, so that the deposit is one instruction.
+  [[gnu::target("bmi2")]] bool DrawPassWithHardwareDeposit(const PassColumns& pass, std::int32_t sourceY,
+                                                           std::uint32_t* out, UndecidedRow& undecided) const {
+    return SweepPass(pass, sourceY, out, undecided, THardwareDeposit{});
   }
+#endif
 
-  // A pixel that no pass paints keeps what it had, in 24 bits.
-  std::uint32_t BorderPixel(std::uint32_t old, std::int32_t x, std::int32_t y) const {
-    const std::int32_t ring = std::min({x, y, composite_.Width() - 1 - x, composite_.Height() - 1 - y});
-    return TopSample(x, y, std::min(ring, inset_)).value_or(old & kColorBits);
-  }
-
-  // The sample of pass k at output (x, y): the AND of the source block the
-  // pass combines there, or white where the pass does not reach.
-  std::uint32_t Sample(std::int32_t k, std::int32_t x, std::int32_t y) const {
-    const raster::SourceSpan columns = maps_.Column(k, x);
-    const raster::SourceSpan rows = maps_.Row(k, y);
-    if (columns.count == 1 && rows.count == 1) return source_.Row(rows.first)[columns.first] & kColorBits;
-    std::uint32_t value = kWhite;
-    if (columns.count == 0 || rows.count == 0) return value;
-    for (std::int32_t row = rows.first; row < rows.first + rows.count; ++row) {
-      const std::uint32_t* line = source_.Row(row);
-      for (std::int32_t column = columns.first; column < columns.first + columns.count; ++column)
-        value &= line[column];
+  template <class Deposit>
+  [[gnu::always_inline]] bool SweepPass(const PassColumns& pass, std::int32_t sourceY, std::uint32_t* out,
+                                        UndecidedRow& undecided, Deposit deposit) const {
+    const std::uint64_t* sourceBits = nonWhite_.Row(sourceY);
+    const std::uint32_t* sourceRow = source_.Row(sourceY);
+    // Locals, read once: the pixel stores below could otherwise alias them.
+    const std::vector<std::int32_t>& live = undecided.Live();
+    const std::int32_t* next = std::lower_bound(live.data(), live.data() + live.size(), pass.firstWord);
+    const std::int32_t* const last = live.data() + live.size();
+    const std::int32_t end = pass.firstWord + static_cast<std::int32_t>(pass.words.size());
+    const ColumnWord* words = pass.words.data();
+    const auto firstWord = Index(pass.firstWord);
+    const bool repeatsTwice = pass.longestRepeat > 1;
+    bool emptied = false;
+    for (; next != last && *next < end; ++next) {
+      const auto w = Index(*next);
+      const ColumnWord& columns = words[w - firstWord];
+      const std::uint64_t sourceWord = NonWhiteBits::Bits64(sourceBits, columns.firstSource);
+      if (sourceWord == 0) continue;
+      std::uint64_t painted = deposit(sourceWord, columns.starts);
+      painted |= (painted << 1) & columns.repeats;
+      if (repeatsTwice) painted = RepeatFurther(painted, columns.repeats, pass.longestRepeat);
+      std::uint64_t& openBits = undecided.Word(w);
+      const std::uint64_t hits = painted & openBits;
+      if (hits == 0) continue;
+      openBits &= ~hits;
+      emptied = emptied || openBits == 0;
+      std::uint32_t* pixels = out + w * kWordBits;
+      const std::uint32_t* samples = sourceRow + columns.firstSource;
+      const ColumnOffsets& offsets = pass.offsets[w - firstWord];
+      for (std::uint64_t rest = hits; rest != 0; rest &= rest - 1) {
+        const int bit = std::countr_zero(rest);
+        pixels[bit] = samples[offsets[Index(bit)]] & kColorBits;
+      }
     }
+    return emptied;
+  }
+
+  // Passes that enlarge more than twice (never the command's) repeat a
+  // column on more than one neighbour: one shift more per repeat.
+  static std::uint64_t RepeatFurther(std::uint64_t painted, std::uint64_t repeats, std::int32_t longestRepeat) {
+    for (std::int32_t r = 1; r < longestRepeat; ++r) painted |= (painted << 1) & repeats;
+    return painted;
+  }
+
+  // The shrinking last pass over output row y: an undecided pixel takes the
+  // AND of its source block unless that is white, which it is only when every
+  // pixel of the block is white. So the block rows' non-white bits, ORed,
+  // tell which pixels the pass decides. True when it decides the last
+  // undecided pixel of a word.
+  bool DrawShrinkingPass(std::int32_t y, std::uint32_t* out, UndecidedRow& undecided, RowScratch& scratch) const {
+    std::vector<std::uint64_t>& blockBits = scratch.blockBits;
+    std::vector<const std::uint32_t*>& lines = scratch.blockLines;
+    const raster::SourceSpan rows = SpanAt(shrinking_.rows, y);
+    if (rows.count == 0) return false;
+    std::fill(blockBits.begin(), blockBits.end(), 0);
+    lines.clear();
+    for (std::int32_t row = rows.first; row < rows.first + rows.count; ++row) {
+      const std::uint64_t* bits = nonWhite_.Row(row);
+      for (std::size_t i = 0; i < blockBits.size(); ++i) blockBits[i] |= bits[i];
+      lines.push_back(source_.Row(row));
+    }
+    const std::int64_t begin = shrinking_.columns.destBegin;
+    const std::int64_t end = begin + static_cast<std::int64_t>(shrinking_.columns.spans.size());
+    bool emptied = false;
+    for (const std::int32_t word : undecided.Live()) {
+      const auto w = Index(word);
+      const std::int64_t x0 = std::int64_t{word} * kWordBits;
+      if (x0 + kWordBits <= begin || x0 >= end) continue;
+      std::uint64_t& openBits = undecided.Word(w);
+      std::uint64_t candidates = openBits & SpanBits(x0, begin, end);
+      // A plain run of source columns: their non-white bits are the
+      // candidates' directly; else each candidate's block is looked at.
+      if (shrinking_.plainRun[w]) candidates &= ShiftedBits(blockBits, shrinking_.firstSource[w]);
+      for (std::uint64_t rest = candidates; rest != 0; rest &= rest - 1) {
+        const int bit = std::countr_zero(rest);
+        const raster::SourceSpan columns = shrinking_.columns.spans[Index(x0 + bit - begin)];
+        const std::uint32_t sample = BlockAnd(lines, columns);
+        if (sample == kWhite) continue;
+        out[x0 + bit] = sample;
+        openBits &= ~(std::uint64_t{1} << bit);
+      }
+      emptied = emptied || openBits == 0;
+    }
+    return emptied;
+  }
+
+  // The bits of [begin, end) within the word starting at x0.
+  static std::uint64_t SpanBits(std::int64_t x0, std::int64_t begin, std::int64_t end) {
+    const std::int64_t low = std::max<std::int64_t>(begin - x0, 0), high = std::min<std::int64_t>(end - x0, kWordBits);
+    if (low >= high) return 0;
+    const std::uint64_t upTo = high == kWordBits ? kAllBits : (std::uint64_t{1} << high) - 1;
+    return upTo & ~((std::uint64_t{1} << low) - 1);
+  }
+
+  // 64 bits of a row's bits starting at first, which may lie before the row
+  // (those bits are 0).
+  static std::uint64_t ShiftedBits(const std::vector<std::uint64_t>& bits, std::int64_t first) {
+    if (first >= 0) return NonWhiteBits::Bits64(bits.data(), static_cast<std::uint32_t>(first));
+    return first <= -kWordBits ? 0 : bits[0] << (-first);
+  }
+
+  static raster::SourceSpan SpanAt(const raster::AxisMap& map, std::int64_t p) {
+    const std::int64_t index = p - map.destBegin;
+    if (index < 0 || index >= static_cast<std::int64_t>(map.spans.size())) return {};
+    return map.spans[Index(index)];
+  }
+
+  // The AND of a block: the source rows' pixels (lines) in the columns given.
+  static std::uint32_t BlockAnd(const std::vector<const std::uint32_t*>& lines, raster::SourceSpan columns) {
+    std::uint32_t value = kWhite;
+    for (const std::uint32_t* line : lines)
+      for (std::int32_t column = columns.first; column < columns.first + columns.count; ++column) value &= line[column];
     return value & kColorBits;
   }
 
-  // True when passes lo .. hi (none of them shrinking) all sample white at
-  // (x, y). A pass's sample position moves monotonically with the pass number
-  // (towards the picture's centre or away from it, depending on which side of
-  // the centre the pixel lies), so the samples of lo .. hi lie in the source
-  // rectangle spanned by those of lo and hi.
-  bool PassesWhite(std::int32_t lo, std::int32_t hi, std::int32_t x, std::int32_t y) const {
-    const raster::SourceSpan columnLo = maps_.Column(lo, x), columnHi = maps_.Column(hi, x);
-    const raster::SourceSpan rowLo = maps_.Row(lo, y), rowHi = maps_.Row(hi, y);
-    return tiles_.AllWhite(std::min(columnLo.first, columnHi.first), std::max(columnLo.first, columnHi.first),
-                           std::min(rowLo.first, rowHi.first), std::max(rowLo.first, rowHi.first));
-  }
-
-  // The sample of the last pass up to top that is not white at (x, y): later
-  // passes are drawn over earlier ones.
-  std::optional<std::uint32_t> TopSample(std::int32_t x, std::int32_t y, std::int32_t top) const {
-    if (top < 0) return std::nullopt;
-    if (maps_.Shrinks(top)) {
-      const std::uint32_t value = Sample(top, x, y);
-      if (value != kWhite) return value;
-      --top;
-    }
-    return LastNonWhite(0, top, x, y);
-  }
-
-  // The sample of the last of passes lo .. hi (none shrinking) that is not
-  // white at (x, y). Ranges whose samples all fall on white source tiles are
-  // ruled out whole; the upper half of a range is searched first.
-  std::optional<std::uint32_t> LastNonWhite(std::int32_t lo, std::int32_t hi, std::int32_t x, std::int32_t y) const {
-    constexpr std::int32_t kSmallRange = 4;
-    if (lo > hi) return std::nullopt;
-    const std::uint32_t value = Sample(hi, x, y);
-    if (value != kWhite) return value;
-    --hi;
-    if (lo > hi || PassesWhite(lo, hi, x, y)) return std::nullopt;
-    if (hi - lo < kSmallRange) {
-      for (std::int32_t k = hi; k >= lo; --k) {
-        const std::uint32_t sample = Sample(k, x, y);
-        if (sample != kWhite) return sample;
+  // The pixels nothing painted, on a composite that holds no pixels yet.
+  static void PaintWhite(std::uint32_t* out, UndecidedRow& undecided) {
+    for (const std::int32_t word : undecided.Live()) {
+      const std::uint64_t bits = undecided.Word(Index(word));
+      std::uint32_t* pixels = out + Index(word) * kWordBits;
+      if (bits == kAllBits) {
+        std::fill(pixels, pixels + kWordBits, kWhite);
+        continue;
       }
-      return std::nullopt;
+      for (std::uint64_t rest = bits; rest != 0; rest &= rest - 1) pixels[std::countr_zero(rest)] = kWhite;
     }
-    const std::int32_t mid = lo + (hi - lo) / 2;
-    if (const std::optional<std::uint32_t> upper = LastNonWhite(mid + 1, hi, x, y)) return upper;
-    return LastNonWhite(lo, mid, x, y);
   }
 
   PixelView source_;
   PixelView composite_;
-  std::int32_t inset_;
-  WhiteTiles tiles_;
-  PassMaps maps_;
+  Geometry g_;
+  TBleedOptions options_;
+  unsigned threads_;
+  NonWhiteBits nonWhite_;
+  std::vector<PassColumns> passes_;
+  ShrinkingPass shrinking_;
+  bool hardwareDeposit_;
 };
 
-// Rows are independent: large images are shared out in bands among the cores.
-void RenderInParallel(const BleedRenderer& renderer, std::int32_t width, std::int32_t height) {
-  constexpr std::int32_t kBandRows = 32;
-  const unsigned cores = Cores();
-  if (cores == 1 || std::int64_t{width} * height < kParallelPixels) {
-    renderer.RenderRows(0, height);
-    return;
-  }
-  std::atomic<std::int32_t> nextBand{0};
-  auto worker = [&] {
-    for (;;) {
-      const std::int32_t y = nextBand.fetch_add(kBandRows);
-      if (y >= height) return;
-      renderer.RenderRows(y, std::min(height, y + kBandRows));
-    }
-  };
-  std::vector<std::thread> threads;
-  for (unsigned i = 1; i < cores; ++i) threads.emplace_back(worker);
-  worker();
-  for (std::thread& thread : threads) thread.join();
+std::optional<Geometry> GeometryOf(TBitmap& source, std::int32_t outputWidth, std::int32_t outputHeight,
+                                   std::int32_t inset) {
+  const std::optional<PixelView> picture = PixelView::Of(source);
+  if (!picture) return std::nullopt;
+  const Geometry geometry{picture->Width(), picture->Height(), outputWidth, outputHeight, inset};
+  if (!geometry.Fits()) return std::nullopt;
+  return geometry;
 }
 
 }  // namespace
 
-bool DrawBleedDirect(TBitmap& source, TBitmap& composite, std::int32_t inset) {
-  if (inset < 0) return false;
-  const std::optional<PixelView> picture = PixelView::Of(source);
-  if (!picture || !PixelView::Of(composite)) return false;
-  // Every pass but the last must enlarge the picture (or keep its size), and
-  // the picture must fit at (inset, inset): the command's geometry always
-  // does; anything else is left to the passes.
-  const std::int64_t widthAtLastPass = std::int64_t{composite.Width()} - 2 * std::int64_t{inset};
-  const std::int64_t heightAtLastPass = std::int64_t{composite.Height()} - 2 * std::int64_t{inset};
-  if (widthAtLastPass < 1 || heightAtLastPass < 1) return false;
-  if (inset > 0 && (widthAtLastPass + 2 < picture->Width() || heightAtLastPass + 2 < picture->Height())) return false;
-  if (composite.Width() < std::int64_t{picture->Width()} + inset ||
-      composite.Height() < std::int64_t{picture->Height()} + inset)
-    return false;
+bool BleedDirectFits(TBitmap& source, std::int32_t outputWidth, std::int32_t outputHeight, std::int32_t inset) {
+  return GeometryOf(source, outputWidth, outputHeight, inset).has_value();
+}
 
+bool DrawBleedDirect(TBitmap& source, TBitmap& composite, std::int32_t inset, TBleedOptions options) {
+  if (!PixelView::Of(composite)) return false;
+  const std::optional<Geometry> geometry = GeometryOf(source, composite.Width(), composite.Height(), inset);
+  if (!geometry) return false;
   // As a drawing operation would: private storage first, a change notice after.
   composite.PrepareToModify();
   const std::optional<PixelView> output = PixelView::Of(composite);
   if (!output) return false;
-  const BleedRenderer renderer(*picture, *output, inset);
-  RenderInParallel(renderer, output->Width(), output->Height());
+  const unsigned threads =
+      options.threads != 0 ? options.threads
+                           : ThreadsFor(geometry->outputHeight, std::int64_t{geometry->outputWidth} * 4);
+  const BleedRenderer renderer(*PixelView::Of(source), *output, *geometry, options, threads);
+  renderer.Render();
   composite.NotifyChange(&composite);
   return true;
 }

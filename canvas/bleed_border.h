@@ -17,8 +17,27 @@ class TBitmap;
 // colour; source must use white as its key colour; both transparent.
 void DrawBleedPasses(TBitmap& source, TBitmap& work, TBitmap& composite, std::int32_t inset);
 
-// The same bytes computed per pixel of the composite, in time proportional to
-// its size for most pictures. Returns false, drawing nothing, unless source and
-// composite are 32-bit BI_RGB sections and composite is at least as large as
-// the passes need.
-bool DrawBleedDirect(TBitmap& source, TBitmap& composite, std::int32_t inset);
+// What the direct renderer does with the composite pixels that neither a pass
+// nor the picture paints.
+enum class TUnpaintedPixels : std::uint8_t {
+  Keep,   // left as they are, all four bytes, as the passes leave them
+  White,  // made white with a fourth byte of 0, as sizing a bitmap clears it:
+          // for a composite whose pixels have not been set yet
+};
+
+struct TBleedOptions {
+  TUnpaintedPixels unpainted = TUnpaintedPixels::Keep;
+  // 0: as many as pay for themselves (one per core for a large composite).
+  unsigned threads = 0;
+};
+
+// True when the direct renderer can draw the border of source (a 32-bit BI_RGB
+// section) on a composite of this size: one at least as large as the picture
+// placed at (inset, inset), and every pass but the last one enlarging.
+bool BleedDirectFits(TBitmap& source, std::int32_t outputWidth, std::int32_t outputHeight, std::int32_t inset);
+
+// The same bytes as DrawBleedPasses (with the pixels no pass paints as
+// options.unpainted says), computed pass by pass a row of the composite at a
+// time. Returns false, drawing nothing, unless BleedDirectFits and composite
+// is a 32-bit BI_RGB section.
+bool DrawBleedDirect(TBitmap& source, TBitmap& composite, std::int32_t inset, TBleedOptions options = {});

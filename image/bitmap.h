@@ -86,6 +86,11 @@ class TBitmap : public TGraphic {
   TBitmapKind Kind();
   TPixelDepth Depth();
   void SetDepth(TPixelDepth value);
+  // Width and height at once, for a caller that then writes every pixel
+  // itself: an empty bitmap of more than 8 bits per pixel gets a section whose
+  // pixels are not filled (they start at 0). Any other bitmap is sized as
+  // SetWidth and SetHeight size it.
+  void SetSizeUnfilled(std::int32_t width, std::int32_t height);
   bool IsMono();
   TBitmapCanvas& Canvas();
   bool HasCanvas() const { return canvas_ != nullptr; }

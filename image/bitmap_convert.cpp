@@ -102,6 +102,26 @@ void TBitmap::SetHeight(std::int32_t value) {
   NotifyChange(this);
 }
 
+void TBitmap::SetSizeUnfilled(std::int32_t width, std::int32_t height) {
+  const TBitmapImage& image = *sharedImage_;
+  const bool empty = !image.BitmapHandle && !image.SectionHandle;
+  if (!empty || image.Section.dsBmih.biSize < kInfoHeaderBytes || image.Section.dsBmih.biBitCount <= 8 || width <= 0 ||
+      height <= 0) {
+    SetWidth(width);
+    SetHeight(height);
+    return;
+  }
+  gdi::DIBSECTION record = image.Section;
+  record.dsBm.bmWidth = width;
+  record.dsBmih.biWidth = width;
+  record.dsBm.bmHeight = height;
+  record.dsBmih.biHeight = height;
+  gdi::OwnedObject<gdi::HBITMAP> made(MakeUnfilledSection(record));
+  AttachImage(made.Get(), {}, nullptr, image.CoreFormat, record);
+  made.Release();
+  NotifyChange(this);
+}
+
 void TBitmap::SetKind(TBitmapKind value) {
   if (value == Kind()) return;
   TBitmapImage* image = sharedImage_;

@@ -242,6 +242,21 @@ gdi::HBITMAP RebuildBitmap(gdi::HBITMAP old, gdi::HPALETTE oldPalette, gdi::HPAL
   return made.Release();
 }
 
+gdi::HBITMAP MakeUnfilledSection(gdi::DIBSECTION& record) {
+  if (NothingToMake(record)) return {};
+  RequireFittingSize(record);
+  gdi::ScreenDC screen;
+  CheckHandle(screen.Get());
+  gdi::MemoryDC context(screen.Get());
+  CheckHandle(context.Get());
+  TWorkingHeader work{};
+  void* pixels = nullptr;
+  gdi::OwnedObject<gdi::HBITMAP> made(
+      MakeSection(screen.Get(), context.Get(), {}, gdi::DIBSECTION{}, {}, record, work, pixels));
+  gdi::GetObjectA(made.Get(), sizeof record, &record);
+  return made.Release();
+}
+
 gdi::HPALETTE DuplicatePalette(gdi::HPALETTE palette) {
   if (!palette) return {};
   const std::int32_t count = PaletteEntryCount(palette);

@@ -11,6 +11,10 @@ class TCanvas;
 // to describe the bitmap made. 0 when the record describes nothing to make.
 gdi::HBITMAP RebuildBitmap(gdi::HBITMAP old, gdi::HPALETTE oldPalette, gdi::HPALETTE newPalette,
                            gdi::DIBSECTION& record, TCanvas* canvas);
+// A new section described by record (more than 8 bits per pixel) whose pixels
+// are left as the platform gives them, for a caller that writes them all;
+// record is rewritten to describe it. 0 when the record describes nothing.
+gdi::HBITMAP MakeUnfilledSection(gdi::DIBSECTION& record);
 gdi::HPALETTE DuplicatePalette(gdi::HPALETTE palette);
 // Entries 0..highestIndex of palette as RGBQUAD; returns the count written.
 std::int32_t TableFromPalette(gdi::HPALETTE palette, gdi::RGBQUAD* table, std::int32_t highestIndex);

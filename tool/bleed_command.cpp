@@ -60,17 +60,19 @@ void BleedBorder(const std::string& inputPath) {
   source->SetKeyKind(TTransparencyKind::tkFixed);
   source->SetKeyColor(clWhite);
 
-  // Composite has no canvas yet, so sizing clears it to white: the white shows
-  // wherever nothing is drawn.
-  composite->SetWidth(outputWidth);
-  composite->SetHeight(outputHeight);
-
   const std::int32_t inset = RoundToNearest(margin / 2.0);
-  // The border passes and the picture over them: computed directly, pixel by
-  // pixel, for a 32-bit picture; drawn pass by pass for anything else. Only
-  // the passes need the work image, so only they give it its pixels (an
-  // output-sized block that would otherwise be cleared and never read).
-  if (!DrawBleedDirect(*source, *composite, inset)) {
+  // The border passes and the picture over them: computed directly for a
+  // 32-bit picture, which writes every composite pixel (white where nothing
+  // is drawn, the colour sizing would have cleared it to), so the composite
+  // is sized without that clearing. Anything else is drawn pass by pass on a
+  // composite that sizing clears to white (it has no canvas yet); only the
+  // passes need the work image, so only they give it its pixels.
+  if (BleedDirectFits(*source, outputWidth, outputHeight, inset)) {
+    composite->SetSizeUnfilled(outputWidth, outputHeight);
+    DrawBleedDirect(*source, *composite, inset, {TUnpaintedPixels::White});
+  } else {
+    composite->SetWidth(outputWidth);
+    composite->SetHeight(outputHeight);
     work->SetWidth(outputWidth);
     work->SetHeight(outputHeight);
     DrawBleedPasses(*source, *work, *composite, inset);

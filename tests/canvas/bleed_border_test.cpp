@@ -50,8 +50,29 @@ void Fill(TBitmap& bitmap, const Picture& picture) {
   bitmap.AttachImage(section, {}, nullptr, false, record);
 }
 
+// How a test renders: the thread count (0: the renderer's choice), and
+// whether the composite holds stray bytes (fourth bytes included) before the
+// passes run, which the pixels no pass paints must keep.
+struct Setup {
+  unsigned threads = 0;
+  bool stainedComposite = false;
+};
+
+void Stain(TBitmap& composite, unsigned seed) {
+  const gdi::DIBSECTION& section = composite.SharedImage().Section;
+  auto* bytes = static_cast<std::uint8_t*>(section.dsBm.bmBits);
+  std::mt19937 random(seed);
+  for (std::size_t i = 0; i < section.dsBmih.biSizeImage; ++i) bytes[i] = static_cast<std::uint8_t>(random());
+}
+
+std::vector<std::uint8_t> BytesOf(TBitmap& bitmap) {
+  const gdi::DIBSECTION& section = bitmap.SharedImage().Section;
+  const auto* bytes = static_cast<const std::uint8_t*>(section.dsBm.bmBits);
+  return std::vector<std::uint8_t>(bytes, bytes + section.dsBmih.biSizeImage);
+}
+
 // The command's set-up and its passes or the direct renderer; the composite's bytes.
-std::vector<std::uint8_t> Render(const Picture& picture, bool direct) {
+std::vector<std::uint8_t> Render(const Picture& picture, bool direct, const Setup& setup) {
   TBitmap source, work, composite;
   Fill(source, picture);
   source.SetDepth(TPixelDepth::pd32Bit);
@@ -73,15 +94,14 @@ std::vector<std::uint8_t> Render(const Picture& picture, bool direct) {
   source.SetKeyColor(clWhite);
   composite.SetWidth(outputWidth);
   composite.SetHeight(outputHeight);
+  if (setup.stainedComposite) Stain(composite, static_cast<unsigned>(picture.width * 7919 + picture.height));
   const std::int32_t inset = RoundHalfEven(margin / 2.0);
   if (direct) {
-    EXPECT_TRUE(DrawBleedDirect(source, composite, inset));
+    EXPECT_TRUE(DrawBleedDirect(source, composite, inset, {TUnpaintedPixels::Keep, setup.threads}));
   } else {
     DrawBleedPasses(source, work, composite, inset);
   }
-  const gdi::DIBSECTION& section = composite.SharedImage().Section;
-  const auto* bytes = static_cast<const std::uint8_t*>(section.dsBm.bmBits);
-  return std::vector<std::uint8_t>(bytes, bytes + section.dsBmih.biSizeImage);
+  return BytesOf(composite);
 }
 
 using Pattern = std::function<std::uint32_t(std::mt19937&, std::int32_t x, std::int32_t y)>;
@@ -107,6 +127,17 @@ const std::vector<std::pair<std::string, Pattern>>& Patterns() {
       {"white page with a stroke", [](std::mt19937& r, std::int32_t x, std::int32_t y) {
          return std::abs(2 * x - 3 * y) < 3 ? RandomColor(r) & 0x3F3F3F : 0xFFFFFFu;
        }},
+      // Long white rays beside busy rows and columns: the samples of most
+      // pixels stay white while the rows they read are full of colour.
+      {"busy rows between white ones", [](std::mt19937& r, std::int32_t, std::int32_t y) {
+         return y % 9 == 4 ? RandomColor(r) & 0x7F7F7F : 0xFFFFFFu;
+       }},
+      {"one-pixel stripes", [](std::mt19937&, std::int32_t x, std::int32_t) {
+         return x % 2 == 0 ? 0x102030u : 0xFFFFFFu;
+       }},
+      {"white half beside a busy half", [](std::mt19937& r, std::int32_t x, std::int32_t y) {
+         return x > 2 * y ? RandomColor(r) | 0x800000 : 0xFFFFFFu;
+       }},
   };
   return patterns;
 }
@@ -120,9 +151,9 @@ Picture Make(std::int32_t width, std::int32_t height, const Pattern& pattern, bo
   return picture;
 }
 
-void ExpectSameBytes(const Picture& picture, const std::string& what) {
-  const std::vector<std::uint8_t> passes = Render(picture, false);
-  const std::vector<std::uint8_t> direct = Render(picture, true);
+void ExpectSameBytes(const Picture& picture, const std::string& what, const Setup& setup = {}) {
+  const std::vector<std::uint8_t> passes = Render(picture, false, setup);
+  const std::vector<std::uint8_t> direct = Render(picture, true, setup);
   ASSERT_EQ(passes.size(), direct.size()) << what;
   const auto mismatch = std::mismatch(passes.begin(), passes.end(), direct.begin());
   EXPECT_TRUE(mismatch.first == passes.end())
@@ -143,15 +174,46 @@ TEST(BleedBorder, DirectRendererGivesThePassesBytesForEveryShorterSide) {
 }
 
 TEST(BleedBorder, DirectRendererGivesThePassesBytesForLargerPictures) {
-  // The last is large enough to be shared out among the cores.
-  const std::pair<std::int32_t, std::int32_t> sizes[] = {{301, 203}, {211, 389}, {420, 300}, {720, 400}};
+  // 123 x 120 and 120 x 123: Margin 15, Inset 8, a shrinking last pass. The
+  // thread count is forced on some, so that the rows are shared out on a
+  // machine of one core too; the last is large enough to be shared anyway.
+  struct Size {
+    std::int32_t width, height;
+    unsigned threads;
+  };
+  const Size sizes[] = {{123, 120, 3}, {120, 123, 0}, {301, 203, 2}, {211, 389, 0}, {420, 300, 3}, {720, 400, 0}};
   unsigned seed = 1000;
-  for (const auto& [width, height] : sizes)
+  for (const auto& [width, height, threads] : sizes)
     for (const auto& [name, pattern] : Patterns()) {
       const bool topDown = seed % 2 == 0;
       ExpectSameBytes(Make(width, height, pattern, topDown, seed++),
-                      name + " " + std::to_string(width) + "x" + std::to_string(height));
+                      name + " " + std::to_string(width) + "x" + std::to_string(height) + ", threads " +
+                          std::to_string(threads),
+                      {threads, false});
     }
+}
+
+TEST(BleedBorder, DirectRendererKeepsAllFourBytesOfThePixelsNoPassPaints) {
+  const std::pair<std::int32_t, std::int32_t> sizes[] = {{47, 33}, {123, 120}, {64, 70}};
+  unsigned seed = 2000;
+  for (const auto& [width, height] : sizes)
+    for (const auto& [name, pattern] : Patterns())
+      ExpectSameBytes(Make(width, height, pattern, false, seed++),
+                      name + " " + std::to_string(width) + "x" + std::to_string(height) + ", stained composite",
+                      {2, true});
+}
+
+TEST(BleedBorder, DirectRendererOnAnUnfilledCompositeGivesTheBytesOfAClearedOne) {
+  unsigned seed = 3000;
+  for (const auto& [name, pattern] : Patterns()) {
+    const Picture picture = Make(123, 120, pattern, false, seed++);
+    TBitmap source, composite;
+    Fill(source, picture);
+    composite.SetDepth(TPixelDepth::pd32Bit);
+    composite.SetSizeUnfilled(123 + 15, 120 + 15);
+    ASSERT_TRUE(DrawBleedDirect(source, composite, 8, {TUnpaintedPixels::White, 2}));
+    EXPECT_TRUE(BytesOf(composite) == Render(picture, false, {})) << name;
+  }
 }
 
 TEST(BleedBorder, DirectRendererDeclinesAPictureThatIsNotA32BitSection) {

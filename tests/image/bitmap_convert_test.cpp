@@ -228,6 +228,36 @@ TEST(BitmapConvert, SizeChangesKeepTheTopLeftAndFillTheRest) {
   }
 }
 
+TEST(BitmapConvert, SizingUnfilledGivesAnEmptyDeepBitmapASectionAndSizesAnyOtherAsUsual) {
+  // Unfilled: a 32-bit or 24-bit section of the size whose pixels are left
+  // as the platform gives them (0). A bitmap that has pixels, or an indexed
+  // one, is sized as SetWidth and SetHeight size it: kept and filled white.
+  struct Case {
+    std::string name;
+    TPixelDepth depth;
+    bool withPicture;
+    std::vector<gdi::COLORREF> pixels;
+  };
+  const gdi::COLORREF o = kWhite;
+  const Case cases[] = {
+      {"empty, 32 bits", TPixelDepth::pd32Bit, false, Repeat(0, 6)},
+      {"empty, 24 bits", TPixelDepth::pd24Bit, false, Repeat(0, 6)},
+      {"empty, 8 bits", TPixelDepth::pd8Bit, false, Repeat(o, 6)},
+      {"with a picture", TPixelDepth::pd32Bit, true, {kRed, kGreen, o, kBlue, kBlack, o}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TBitmap bitmap;
+    if (c.withPicture) AttachSection(bitmap, MakeSection32(2, 2, {kRed, kGreen, kBlue, kBlack}, true));
+    bitmap.SetDepth(c.depth);
+    bitmap.SetSizeUnfilled(3, 2);
+    EXPECT_EQ(bitmap.Width(), 3);
+    EXPECT_EQ(bitmap.Height(), 2);
+    EXPECT_EQ(bitmap.Depth(), c.depth);
+    EXPECT_EQ(PixelsOf(bitmap), c.pixels);
+  }
+}
+
 TEST(BitmapConvert, NewAreaTakesTheCanvasBrush) {
   TBitmap bitmap;
   AttachSection(bitmap, MakeSection32(1, 1, {kBlue}));
