@@ -335,15 +335,18 @@ raster::Surface SurfaceOf(const DibFormat& f, std::uint8_t* bits) {
 // Zero-filled pixel memory. A large block is mapped and its pages are
 // committed only as they are first written: a file may describe far more
 // pixels than it supplies (the rows it lacks stay blank), and such a claim
-// must cost no memory until something is drawn there.
+// must cost no memory until something is drawn there. Huge pages, where the
+// system grants them, make the first writes of a fully drawn bitmap fault
+// once per 2 MiB instead of once per 4 KiB.
 std::unique_ptr<std::uint8_t, FreeDeleter> AllocatePixels(std::uint64_t bytes) {
   constexpr std::uint64_t kMapFrom = std::uint64_t{8} << 20;
   if (bytes >= kMapFrom) {
     const auto length = static_cast<std::size_t>(bytes);
     void* block = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (block != MAP_FAILED) madvise(block, length, MADV_HUGEPAGE);
-    if (block != MAP_FAILED)
+    if (block != MAP_FAILED) {
+      madvise(block, length, MADV_HUGEPAGE);  // a refusal only costs speed
       return std::unique_ptr<std::uint8_t, FreeDeleter>(static_cast<std::uint8_t*>(block), FreeDeleter{length});
+    }
   }
   return std::unique_ptr<std::uint8_t, FreeDeleter>(static_cast<std::uint8_t*>(std::calloc(static_cast<std::size_t>(bytes), 1)));
 }

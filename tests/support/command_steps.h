@@ -89,7 +89,7 @@ inline bool WrittenAsExpected(const std::vector<std::uint8_t>& bytes, const Geom
 
 // Outputs above this many bytes are not drawn: a search gains nothing from
 // them and each would take seconds under the sanitizers.
-constexpr std::int64_t kLargestOutput = std::int64_t{4} << 20;
+constexpr std::int64_t kLargestOutput = std::int64_t{1} << 20;
 // Pictures whose border is also drawn by the passes, to compare the two.
 constexpr std::int64_t kLargestCompared = 64 * 64 * 4;
 constexpr std::int32_t kMostComparedPasses = 12;
