@@ -1,6 +1,6 @@
-// Replays the inputs of the command's fuzz target (its kept corpus and crash
-// inputs, and the suite files it was seeded with) through the command's steps
-// in memory, as the fuzz target runs them.
+// Replays the fuzzing inputs (the kept corpora and crash inputs of both fuzz
+// targets, and the suite files they were seeded with) through the command's
+// steps in memory, as the command's fuzz target runs them.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -14,7 +14,7 @@
 TEST(CommandFuzzReplay, InputsAreRefusedOrGiveTheExpectedFile) {
   const std::filesystem::path data(BLEED_TEST_DATA);
   std::size_t replayed = 0;
-  for (const auto& folder : {data / "fuzz" / "bleed_command", data / "bmpsuite"}) {
+  for (const auto& folder : {data / "fuzz", data / "bmpsuite"}) {
     for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
       if (!entry.is_regular_file() || entry.path().filename().string().starts_with('.')) continue;
       std::ifstream in(entry.path(), std::ios::binary);
