@@ -186,7 +186,7 @@ void TCanvas::SelectFont() {
 
 void TCanvas::SelectPen() {
   gdi::SelectObject(deviceContext_, pen_->ToolHandle());
-  gdi::SetROP2(deviceContext_, PenModeCodes[static_cast<int>(pen_->Mode())]);
+  gdi::SetROP2(deviceContext_, PenModeCode(pen_->Mode()));
 }
 
 void TCanvas::SelectBrush() {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 
 #include "canvas/canvas.h"
@@ -10,6 +11,11 @@
 #include "canvas/resource_manager.h"
 
 const int PenModeCodes[16] = {1, 16, 11, 6, 13, 4, 14, 5, 12, 3, 15, 2, 9, 8, 7, 10};
+
+int PenModeCode(TPenMode mode) {
+  const auto index = static_cast<std::size_t>(mode);
+  return index < std::size(PenModeCodes) ? PenModeCodes[index] : PenModeCodes[static_cast<std::size_t>(TPenMode::pmCopy)];
+}
 
 namespace {
 

@@ -58,6 +58,8 @@ static_assert(sizeof(TFontSettings) == 44 && sizeof(TPenSettings) == 16 && sizeo
 
 // PenModeCodes[mode]: the platform mix mode of a pen mode.
 extern const int PenModeCodes[16];
+// The mix mode of mode; a value outside the enumeration mixes as pmCopy.
+int PenModeCode(TPenMode mode);
 
 class TGraphicsObject : public TPersistent {
  public:

@@ -120,8 +120,8 @@ class TBitmap : public TGraphic {
   void ReleaseContext();
   void EnsureMask();
 
-  void ReadBmpImage(TStream& stream, std::uint32_t count);
-  void ReadBmpBody(TStream& stream, std::int32_t remaining, const gdi::BITMAPFILEHEADER& fileHeader);
+  void ReadBmpImage(TStream& stream, std::int64_t count);
+  void ReadBmpBody(TStream& stream, std::int64_t remaining, const gdi::BITMAPFILEHEADER& fileHeader);
   void WriteBmp(TStream& stream, bool withByteCount);
 
  private:

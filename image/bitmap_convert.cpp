@@ -169,6 +169,8 @@ void TBitmap::SetPaletteHandle(gdi::HPALETTE value) {
   TBitmapImage* image = sharedImage_;
   if (value == image->PaletteHandle) return;
   if (!value && image->ShareCount == 1) {
+    // A palette still selected into the canvas's context cannot be deleted.
+    ReleaseContext();
     if (image->PaletteHandle != StockPalette16) gdi::DeleteObject(image->PaletteHandle);
     image->PaletteHandle = {};
   } else {

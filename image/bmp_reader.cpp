@@ -127,17 +127,20 @@ void WidenColorTable(std::span<std::uint8_t, kTableBytes> table) {
 }
 
 void TBitmap::LoadStream(TStream& stream) {
-  const std::int64_t available = stream.Size() - stream.Position();
-  ReadBmpImage(stream, static_cast<std::uint32_t>(available));
+  // All that is left of the stream, however long: BMP data may be followed by
+  // any amount of other data.
+  ReadBmpImage(stream, stream.Size() - stream.Position());
 }
 
 void TBitmap::LoadData(TStream& stream) {
   std::int32_t count = 0;
   stream.ReadBuffer(&count, sizeof count);
+  // The stored count is taken as unsigned: a negative one asks for more than
+  // any stream holds.
   ReadBmpImage(stream, static_cast<std::uint32_t>(count));
 }
 
-void TBitmap::ReadBmpImage(TStream& stream, std::uint32_t count) {
+void TBitmap::ReadBmpImage(TStream& stream, std::int64_t count) {
   ReleaseContext();
   if (count == 0) {
     AttachImage({}, {}, nullptr, false, gdi::DIBSECTION{});
@@ -146,10 +149,10 @@ void TBitmap::ReadBmpImage(TStream& stream, std::uint32_t count) {
   gdi::BITMAPFILEHEADER fileHeader;
   stream.ReadBuffer(&fileHeader, kFileHeaderBytes);
   if (fileHeader.bfType != kBmpSignature) RaiseInvalidBitmap();
-  ReadBmpBody(stream, static_cast<std::int32_t>(count - kFileHeaderBytes), fileHeader);
+  ReadBmpBody(stream, count - kFileHeaderBytes, fileHeader);
 }
 
-void TBitmap::ReadBmpBody(TStream& stream, std::int32_t remaining, const gdi::BITMAPFILEHEADER& fileHeader) {
+void TBitmap::ReadBmpBody(TStream& stream, std::int64_t remaining, const gdi::BITMAPFILEHEADER& fileHeader) {
   BmpData data(stream, remaining);
 
   // The header: its size selects the core form or an info header, which is

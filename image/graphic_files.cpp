@@ -34,4 +34,6 @@ void TGraphic::StoreFile(const std::string& fileName) {
   if (handle == sys::INVALID_HANDLE_VALUE) RaiseFileError<EFCreateError>(Msg::FCreateError, fileName);
   THandleStream stream(handle);
   StoreStream(stream);
+  // Some write failures are reported only when the file is closed.
+  stream.Close();
 }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "core/exceptions.h"
+
 namespace {
 
 // The largest count one platform call moves; longer transfers take several.
@@ -43,4 +45,8 @@ std::int64_t THandleStream::Seek(std::int64_t offset, TSeekOrigin origin) {
                                                                : sys::FILE_END;
   std::int64_t position = -1;
   return sys::SetFilePointerEx(file_.Get(), offset, &position, method) ? position : -1;
+}
+
+void THandleStream::Close() {
+  if (!file_.Close()) RaiseMsg<EWriteError>(Msg::WriteError);
 }

@@ -12,6 +12,10 @@ class THandleStream : public TStream {
   std::int64_t Write(const void* buffer, std::int64_t count) override;
   std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
   sys::HANDLE Handle() const { return file_.Get(); }
+  // Closes the file now. A failure the system reports only at close (a write
+  // it could not complete on a full quota or a network file system) raises
+  // EWriteError "Stream write error"; the handle is gone either way.
+  void Close();
 
  private:
   sys::FileHandle file_;

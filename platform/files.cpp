@@ -94,20 +94,41 @@ HANDLE OpenForReading(const char* name) {
   return HANDLE{fd};
 }
 
+// What the symbolic link at path points to, read against the link's folder
+// when it is relative; empty when path is not a link.
+std::string LinkTarget(const std::string& path) {
+  std::string target(4096, '\0');
+  const ssize_t length = readlink(path.c_str(), target.data(), target.size());
+  if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) return {};
+  target.resize(static_cast<std::size_t>(length));
+  const std::size_t slash = path.rfind('/');
+  if (target.front() == '/' || slash == std::string::npos) return target;
+  return path.substr(0, slash + 1) + target;
+}
+
 // Creates or replaces, shared with nobody. The file is truncated only once the
 // exclusive lock is held, so a refused create leaves an open file untouched;
 // a file this call made itself is removed again when the create fails.
 HANDLE CreateReplacing(const char* name) {
+  // Enough rounds for the links the system itself follows in one open.
+  constexpr int kAttempts = 40;
+  std::string path = name;
   bool made = false;
   int fd = -1;
   // Opens an existing file, or makes a new one; a file that appears between
-  // the two attempts is opened on the next round.
-  for (int attempt = 0; attempt < 3 && fd < 0; ++attempt) {
-    fd = open(name, O_RDWR | O_CLOEXEC | O_NONBLOCK);
+  // the two attempts is opened on the next round. An exclusive create does not
+  // follow a link, so a link whose target is missing is followed here and its
+  // target made, as an open that creates would make it.
+  for (int attempt = 0; attempt < kAttempts && fd < 0; ++attempt) {
+    fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
     if (fd >= 0 || errno != ENOENT) break;
-    fd = open(name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NONBLOCK, 0666);
+    fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NONBLOCK, 0666);
     made = fd >= 0;
     if (fd < 0 && errno != EEXIST) break;
+    if (fd < 0) {
+      std::string target = LinkTarget(path);
+      if (!target.empty()) path = std::move(target);
+    }
   }
   if (fd < 0) return INVALID_HANDLE_VALUE;
   struct stat info {};
@@ -118,7 +139,7 @@ HANDLE CreateReplacing(const char* name) {
   ok = ok && (!S_ISREG(info.st_mode) || ftruncate(fd, 0) == 0);
   if (!ok) {
     const int error = errno;
-    if (made) unlink(name);
+    if (made) unlink(path.c_str());
     close(fd);
     errno = error;
     return INVALID_HANDLE_VALUE;
@@ -405,6 +426,10 @@ FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
 
 FileHandle::~FileHandle() {
   if (Valid()) CloseHandle(handle_);
+}
+
+bool FileHandle::Close() {
+  return !Valid() || CloseHandle(Release());
 }
 
 HANDLE FileHandle::Release() {

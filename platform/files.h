@@ -91,6 +91,9 @@ class FileHandle {
   HANDLE Get() const { return handle_; }
   bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
   HANDLE Release();
+  // Closes the handle now (nothing when none is held); false when the system
+  // reports a failure, such as a write it could not complete.
+  bool Close();
 
  private:
   HANDLE handle_ = INVALID_HANDLE_VALUE;

@@ -229,9 +229,9 @@ class Stretcher {
 
   void AverageRow(std::uint32_t* out, SourceSpan sy) {
     sums_.assign(3 * width_, 0);
-    std::uint32_t* r = sums_.data();
-    std::uint32_t* g = r + width_;
-    std::uint32_t* b = g + width_;
+    std::uint64_t* r = sums_.data();
+    std::uint64_t* g = r + width_;
+    std::uint64_t* b = g + width_;
     for (std::int32_t y = sy.first; y < sy.first + sy.count; ++y) {
       const std::uint32_t* in = Pixels(*t_.source, y) + lo_;
       for (std::size_t x = 0; x < width_; ++x) {
@@ -280,7 +280,10 @@ class Stretcher {
   std::int32_t lo_ = 0;
   std::size_t width_ = 0;
   std::vector<std::int32_t> first_, last_;  // per destination column, relative to lo_
-  std::vector<std::uint32_t> line_, sums_;
+  std::vector<std::uint32_t> line_;
+  // Column sums of a block's rows: 64 bits, since a block may be taller than
+  // the 2^32 / 255 rows whose bytes 32 bits can add up.
+  std::vector<std::uint64_t> sums_;
   std::uint64_t reciprocalOf_ = 0, reciprocal_ = 0;
 };
 

@@ -209,6 +209,12 @@ void RunGeneral(const Transfer& t) {
           }
         }
         const std::uint32_t s = (src && RopUsesSource(rop)) ? reader->Combined(sx, sy) : 0;
+        // An operation that gives every destination value back unchanged for
+        // this source and pattern (AND with white, XOR with black) leaves the
+        // pixel alone, its fourth byte included.
+        if (RopUsesDest(rop) && (ApplyRop(rop, p, s, 0) & domainMask) == 0 &&
+            (ApplyRop(rop, p, s, domainMask) & domainMask) == domainMask)
+          continue;
         const std::uint32_t d = RopUsesDest(rop) ? ReadNative(dst, destRow, dx) : 0;
         result = ApplyRop(rop, p, s, d) & domainMask;
       }

@@ -11,6 +11,7 @@
 #include "core/exceptions.h"
 #include "core/geometry.h"
 #include "image/bitmap.h"
+#include "image/dib.h"
 #include "tool/arguments.h"
 #include "tool/file_presence.h"
 #include "tool/rounding.h"
@@ -26,6 +27,15 @@ std::int32_t Grown(std::int32_t side, std::int32_t margin) {
   return static_cast<std::int32_t>(grown);
 }
 
+// Refuses, before the picture is converted to 32 bits, a picture whose
+// output image cannot be made, with the exception making it would raise: a
+// small file may claim a huge picture, and converting it first would commit
+// memory for pixels that are then thrown away.
+void RequireOutputFits(TBitmap& source) {
+  const std::int32_t margin = RoundToNearest(std::min(source.Width(), source.Height()) / 8.0);
+  CheckedImageBytes(Grown(source.Width(), margin), Grown(source.Height(), margin), 32);
+}
+
 }  // namespace
 
 void BleedBorder(const std::string& inputPath) {
@@ -35,6 +45,7 @@ void BleedBorder(const std::string& inputPath) {
   auto work = std::make_unique<TBitmap>();
   auto composite = std::make_unique<TBitmap>();
   source->LoadFile(inputPath);
+  RequireOutputFits(*source);
   // Work and composite are still empty: the depth decides the storage they
   // get when they are sized.
   source->SetDepth(TPixelDepth::pd32Bit);

@@ -143,3 +143,20 @@ TEST(DeviceError, CarriesThePlatformTextOrFallsBack) {
 }
 
 }  // namespace
+
+namespace {
+
+// A pen mode outside the enumeration (a value a caller cast) mixes as pmCopy
+// instead of reading past the table of mix modes.
+TEST_F(AttachedCanvas, PenModeOutsideTheEnumerationMixesAsCopy) {
+  canvas_.Pen().SetMode(TPenMode::pmXor);
+  canvas_.RequireParts(cpPen);
+  EXPECT_EQ(gdi::GetROP2(context_.Get()), 7);  // the XOR mix
+  for (const int outside : {16, 200, 255}) {
+    canvas_.Pen().SetMode(static_cast<TPenMode>(outside));
+    canvas_.RequireParts(cpPen);
+    EXPECT_EQ(gdi::GetROP2(context_.Get()), gdi::R2_COPYPEN) << outside;
+  }
+}
+
+}  // namespace

@@ -187,6 +187,50 @@ TEST(TransparentDraw, BothPathsGiveTheSamePixelsAtEqualSize) {
   }
 }
 
+// A 1-bit section whose table is not black and white: 8 x 2, entry 0 white
+// (the key), entry 1 gold, columns alternating.
+void FillOneBit(TBitmap& bitmap) {
+  struct {
+    gdi::BITMAPINFOHEADER header;
+    gdi::RGBQUAD colors[2];
+  } info{};
+  info.header.biSize = sizeof(gdi::BITMAPINFOHEADER);
+  info.header.biWidth = 8;
+  info.header.biHeight = 2;
+  info.header.biPlanes = 1;
+  info.header.biBitCount = 1;
+  info.colors[0] = {0xFF, 0xFF, 0xFF, 0};
+  info.colors[1] = {0x00, 0xA0, 0xC0, 0};
+  void* bits = nullptr;
+  const gdi::HBITMAP section = gdi::CreateDIBSection({}, reinterpret_cast<const gdi::BITMAPINFO*>(&info),
+                                                     gdi::DIB_RGB_COLORS, &bits, {}, 0);
+  ASSERT_TRUE(section);
+  static_cast<std::uint8_t*>(bits)[0] = 0x55;  // rows are 4 bytes apart
+  static_cast<std::uint8_t*>(bits)[4] = 0x55;
+  gdi::DIBSECTION record{};
+  ASSERT_EQ(gdi::GetObjectA(section, sizeof record, &record), int(sizeof record));
+  bitmap.AttachImage(section, {}, nullptr, false, record);
+}
+
+// Both paths draw the table's colours, also where the work bitmap of the four
+// transfers is made for a 1-bit section's context, and both leave the
+// pixels under the key colour alone, fourth byte included.
+TEST(TransparentDraw, OneBitSectionDrawsItsTableColoursOnBothPaths) {
+  const std::uint32_t G = kGold, B = 0xAB123456;  // B: background with a fourth byte
+  for (const std::uint32_t platform : {sys::VER_PLATFORM_WIN32_NT, kNotNT}) {
+    SCOPED_TRACE(platform);
+    PlatformIdScope scope(platform);
+    TBitmap source, dest;
+    FillOneBit(source);
+    source.SetUseTransparency(true);
+    source.SetKeyColor(clWhite);
+    FillSolid(dest, 8, 2, B);
+    dest.Canvas().PaintGraphic(0, 0, &source);
+    EXPECT_EQ(PixelsOf(dest), (Pixels{B, G, B, G, B, G, B, G,  //
+                                      B, G, B, G, B, G, B, G}));
+  }
+}
+
 TEST(TransparentDraw, StretchedDrawKeepsTheDestinationUnderKeyBlocks) {
   for (const std::uint32_t platform : {sys::VER_PLATFORM_WIN32_NT, kNotNT}) {
     SCOPED_TRACE(platform);

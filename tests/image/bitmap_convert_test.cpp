@@ -366,6 +366,22 @@ TEST(BitmapConvert, PaletteWriteGivesTheSectionThePalettesColours) {
   EXPECT_EQ(changes.count, 2);
 }
 
+// The palette is deleted also while the canvas's context holds it selected:
+// the context is released first.
+TEST(BitmapConvert, PaletteWriteOfNothingDeletesThePaletteTheCanvasHolds) {
+  TBitmap bitmap;
+  AttachSection(bitmap, MakeSection({1, 1, 8, gdi::BI_RGB, {}, {{0, 0, 0, 0}, {0xFF, 0xFF, 0xFF, 0}}}, nullptr));
+  const gdi::HPALETTE palette = bitmap.PaletteHandle();
+  ASSERT_TRUE(palette);
+  ASSERT_TRUE(bitmap.Canvas().DeviceContext());
+  ASSERT_EQ(gdi::GetCurrentObject(bitmap.Canvas().DeviceContext(), gdi::ObjectKind::Palette).value, palette.value);
+  const std::size_t objects = gdi::LiveObjectCount();
+  bitmap.SetPaletteHandle({});
+  EXPECT_FALSE(bitmap.SharedImage().PaletteHandle);
+  EXPECT_EQ(gdi::GetObjectA(palette, 0, nullptr), 0) << "the palette is gone";
+  EXPECT_LT(gdi::LiveObjectCount(), objects);
+}
+
 TEST(BitmapConvert, SizesThatDoNotFitFailWithOutOfResources) {
   const std::int32_t huge = std::numeric_limits<std::int32_t>::max();
   struct Case {

@@ -102,6 +102,12 @@ TEST(BmpReader, RefusesBadDataAndKeepsThePreviousImage) {
       {"bit count 3", InfoBmp().bitCount(3).pixels(Pattern(4)).Build(), kInvalid},
       {"negative width", InfoBmp().width(-1).pixels(Pattern(4)).Build(), kInvalid},
       {"unknown compression", InfoBmp().compression(9).pixels(Pattern(4)).Build(), kInvalid},
+      // Compressed data is refused for its header also when no pixel bytes
+      // follow it.
+      {"unknown compression, no pixel bytes", InfoBmp().compression(9).Build(), kInvalid},
+      {"run-length 8 at 24 bits, no pixel bytes", InfoBmp().compression(1).Build(), kInvalid},
+      {"run-length 8 top-down, no pixel bytes", InfoBmp().bitCount(8).height(-2).compression(1).table(Table(256)).Build(),
+       kInvalid},
       {"too large for the device", InfoBmp().width(3000000).height(2000000).Build(),
        "EOSError: System Error.  Code: 12.\r\nCannot allocate memory"},
   };

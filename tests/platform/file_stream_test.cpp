@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <string>
 
 #include "core/exceptions.h"
@@ -49,6 +51,24 @@ TEST(FileStreamTest, AFullDeviceFailsTheWrite) {
   if (stream.Handle() == INVALID_HANDLE_VALUE) GTEST_SKIP() << "/dev/full cannot be opened here";
   const char bytes[4] = {};
   EXPECT_THROW(stream.WriteBuffer(bytes, 4), EWriteError);
+}
+
+// A failure the system reports only when the file is closed (a delayed write
+// error) is a write failure. Closing the descriptor behind the stream's back
+// makes the stream's own close fail the way such a close does.
+TEST(FileStreamTest, AFailedCloseIsAWriteFailure) {
+  TempDir dir;
+  THandleStream stream(Create(dir / "data.bin"));
+  ASSERT_NE(stream.Handle(), INVALID_HANDLE_VALUE);
+  stream.WriteBuffer("abc", 3);
+  ASSERT_EQ(close(static_cast<int>(stream.Handle().value)), 0);
+  EXPECT_THROW(stream.Close(), EWriteError);
+  EXPECT_EQ(stream.Handle(), INVALID_HANDLE_VALUE) << "the handle is gone either way";
+  EXPECT_NO_THROW(stream.Close()) << "nothing left to close";
+
+  THandleStream good(Create(dir / "good.bin"));
+  good.WriteBuffer("abc", 3);
+  EXPECT_NO_THROW(good.Close());
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <string>
@@ -87,6 +88,41 @@ TEST(FileSharingTest, NewFilesTakeTheUmaskedDefaultMode) {
   struct stat info {};
   ASSERT_EQ(stat(name.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0644u);
+}
+
+// A link at the name is followed and its target written; a target that does
+// not exist yet is made, through relative, absolute and chained links alike.
+TEST(FileSharingTest, CreateThroughALinkWritesItsTargetAndMakesAMissingOne) {
+  TempDir dir;
+  ASSERT_EQ(symlink("made.bmp", (dir / "relative.bmp").c_str()), 0);
+  ASSERT_EQ(symlink((dir / "absolute-made.bmp").c_str(), (dir / "absolute.bmp").c_str()), 0);
+  ASSERT_EQ(symlink("middle.bmp", (dir / "chained.bmp").c_str()), 0);
+  ASSERT_EQ(symlink("chain-end.bmp", (dir / "middle.bmp").c_str()), 0);
+  dir.Write("existing.bmp", "old content");
+  ASSERT_EQ(symlink("existing.bmp", (dir / "to-existing.bmp").c_str()), 0);
+  const struct {
+    const char* link;
+    const char* target;
+  } cases[] = {{"relative.bmp", "made.bmp"},
+               {"absolute.bmp", "absolute-made.bmp"},
+               {"chained.bmp", "chain-end.bmp"},
+               {"to-existing.bmp", "existing.bmp"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.link);
+    {
+      FileHandle file = CreateReplacing(dir / c.link);
+      ASSERT_TRUE(file.Valid()) << GetLastError();
+      Put(file, "new");
+    }
+    EXPECT_EQ(ContentOf(dir / c.target), "new");
+    struct stat info {};
+    ASSERT_EQ(lstat((dir / c.link).c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode)) << "the link stays a link";
+  }
+  // A link into a folder that does not exist makes nothing.
+  ASSERT_EQ(symlink("no/such/folder.bmp", (dir / "nowhere.bmp").c_str()), 0);
+  EXPECT_FALSE(CreateReplacing(dir / "nowhere.bmp").Valid());
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ENOENT));
 }
 
 TEST(FileSharingTest, FailedOpensNameTheirErrorAndMakeNothing) {

@@ -147,6 +147,43 @@ TEST(FastPaths, AgreeWithTheGeneralPath) {
     EXPECT_GT(taken[path], kRounds / 10) << path;
 }
 
+// A HALFTONE block taller than 2^32 / 255 rows: its column sums pass 32
+// bits, and white must still average to white on both paths.
+TEST(FastPaths, HalftoneAveragesBlocksOfMoreThanSixteenMillionRows) {
+  constexpr std::int32_t kRows = 16843010;  // 255 x kRows > 2^32
+  OwnedSurface source;
+  source.surface.width = 1;
+  source.surface.height = kRows;
+  source.surface.bitCount = 32;
+  source.surface.stride = 4;
+  SetMasks(source.surface, 0xFF0000, 0xFF00, 0xFF);
+  source.memory.assign(std::size_t{4} * kRows, 0xFF);
+  source.surface.bits = source.memory.data();
+  for (const bool fast : {true, false}) {
+    SCOPED_TRACE(fast ? "fast path" : "general path");
+    OwnedSurface dest;
+    dest.surface.width = dest.surface.height = 1;
+    dest.surface.bitCount = 32;
+    dest.surface.stride = 4;
+    SetMasks(dest.surface, 0xFF0000, 0xFF00, 0xFF);
+    dest.memory.assign(4, 0);
+    dest.surface.bits = dest.memory.data();
+    Transfer t;
+    t.dest = &dest.surface;
+    t.source = &source.surface;
+    t.rop = 0xCC;
+    t.mode = StretchMode::Halftone;
+    t.width = t.height = t.srcWidth = 1;
+    t.srcHeight = kRows;
+    if (fast) {
+      ASSERT_TRUE(RunFast(t));
+    } else {
+      RunGeneral(t);
+    }
+    EXPECT_EQ(dest.memory, (std::vector<std::uint8_t>{0xFF, 0xFF, 0xFF, 0}));
+  }
+}
+
 TEST(FastPaths, OnlyThirtyTwoBitSurfacesAndTheirOperationsQualify) {
   Generator g(7);
   OwnedSurface dest = g.Surface32(), source = g.Surface32();

@@ -2,7 +2,11 @@
 // and tools of the raster device.
 #include <atomic>
 #include <cerrno>
+#include <cstring>
+#include <fstream>
 #include <thread>
+
+#include <unistd.h>
 
 #include "tests/platform/gdi_test_util.h"
 
@@ -426,3 +430,76 @@ TEST(DeviceThreads, CallsFromSeveralThreads) {
 }
 
 }  // namespace
+
+namespace {
+
+// Resident memory of this process, from the kernel's page counts.
+std::size_t ResidentBytes() {
+  std::ifstream statm("/proc/self/statm");
+  std::size_t total = 0, resident = 0;
+  statm >> total >> resident;
+  return resident * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+}
+
+}  // namespace
+
+// Pixel memory is committed as it is written: a section of 1.5 GiB whose
+// first rows only are written holds little more than those rows.
+TEST_F(ObjectsTest, PixelMemoryIsCommittedOnlyAsItIsWritten) {
+  const std::size_t before = ResidentBytes();
+  void* bits = nullptr;
+  Info info = MakeInfo(16384, 24576, 32);
+  const HBITMAP section = CreateDIBSection(HDC{}, info.get(), DIB_RGB_COLORS, &bits, sys::HANDLE{0}, 0);
+  ASSERT_TRUE(section);
+  std::memset(bits, 0x5A, std::size_t{4} << 20);
+  EXPECT_LT(ResidentBytes(), before + (std::size_t{64} << 20));
+  EXPECT_EQ(static_cast<std::uint8_t*>(bits)[(std::size_t{3} << 29) - 1], 0) << "unwritten memory reads as zero";
+  DeleteObject(section);
+}
+
+// Compressed data is refused for its header also when no bytes come with it.
+TEST_F(ObjectsTest, DeviceBitmapFromAnUndecodableHeaderFailsWithoutData) {
+  const HDC screen = GetDC(nullptr);
+  struct Case {
+    const char* what;
+    int bits;
+    DWORD compression;
+    int height;
+  };
+  const Case cases[] = {{"compression 9", 24, 9, 4}, {"run-length 8 at 24 bits", 24, BI_RLE8, 4},
+                        {"run-length 8 top-down", 8, BI_RLE8, -4}, {"run-length 4 at 8 bits", 8, BI_RLE4, 4}};
+  for (const Case& c : cases) {
+    Info info = MakeInfo(4, c.height, c.bits, c.compression);
+    EXPECT_FALSE(CreateDIBitmap(screen, &info.header, CBM_INIT, nullptr, info.get(), DIB_RGB_COLORS, 0)) << c.what;
+  }
+  Info good = MakeInfo(4, 4, 8, BI_RLE8);
+  const HBITMAP made = CreateDIBitmap(screen, &good.header, CBM_INIT, nullptr, good.get(), DIB_RGB_COLORS, 0);
+  EXPECT_TRUE(made) << "a decodable header with no data is a blank bitmap";
+  DeleteObject(made);
+  ReleaseDC(nullptr, screen);
+}
+
+// Only a monochrome device bitmap makes a context's compatible bitmaps
+// monochrome; a 1-bit section's context gets colour ones.
+TEST_F(ObjectsTest, CompatibleBitmapOfASectionContextIsInColour) {
+  const struct {
+    const char* what;
+    HBITMAP held;
+    int bitsPixel;
+  } cases[] = {{"1-bit section", CreateDIBSection(HDC{}, MakeInfo(4, 4, 1).get(), DIB_RGB_COLORS, nullptr, sys::HANDLE{0}, 0), 32},
+               {"monochrome device bitmap", CreateBitmap(4, 4, 1, 1, nullptr), 1},
+               {"32-bit section", CreateDIBSection(HDC{}, MakeInfo(4, 4, 32).get(), DIB_RGB_COLORS, nullptr, sys::HANDLE{0}, 0), 32}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const HDC dc = CreateCompatibleDC(HDC{});
+    const HGDIOBJ old = SelectObject(dc, c.held);
+    const HBITMAP made = CreateCompatibleBitmap(dc, 3, 2);
+    BITMAP bm{};
+    ASSERT_EQ(GetObjectA(made, sizeof bm, &bm), int(sizeof bm));
+    EXPECT_EQ(bm.bmBitsPixel, c.bitsPixel);
+    DeleteObject(made);
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    DeleteObject(c.held);
+  }
+}

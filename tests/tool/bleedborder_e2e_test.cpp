@@ -141,6 +141,12 @@ TEST(Outcomes, EveryRow) {
        },
        {"a.bmp"}, 1, [](const TempFolder& f) { return FileNotCreated(f, "a.bmp.bmp", EACCES); }, Output::None, "",
        true},
+      {"a dangling link at the output's name: its target is made",
+       [&](const TempFolder& f) {
+         WriteBytes(f / "a.bmp", picture);
+         fs::create_symlink("made.bmp", f / "a.bmp.bmp");
+       },
+       {"a.bmp"}, 0, {}, Output::Picture, "made.bmp"},
       {"an output on a full device",
        [&](const TempFolder& f) {
          WriteBytes(f / "a.bmp", picture);

@@ -2,6 +2,7 @@
 // Helpers of the tool's tests: a temporary folder, BMP bytes made in the
 // test, and a run of the built program with its outputs captured.
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -131,6 +132,7 @@ struct RunResult {
   int exitCode = -1;  // -1 when the program did not exit normally
   std::string out;
   std::string err;
+  double peakMiB = 0;  // the largest resident memory of the run
 };
 
 // Runs the built program in folder with args after the program name. Its
@@ -155,7 +157,9 @@ inline RunResult RunTool(const fs::path& folder, const std::vector<std::string>&
   }
   RunResult result;
   int status = 0;
-  if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+  rusage usage {};
+  if (child > 0 && wait4(child, &status, 0, &usage) == child && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+  result.peakMiB = static_cast<double>(usage.ru_maxrss) / 1024;  // reported in KiB
   result.out = ReadBytes(outPath);
   result.err = ReadBytes(errPath);
   std::remove(outPath.c_str());
