@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <optional>
 
 #include "canvas/canvas.h"
 #include "canvas/errors.h"
@@ -33,10 +34,12 @@ bool WritesMasks(const gdi::BITMAPINFOHEADER& header) {
   return header.biBitCount > 8 && (header.biCompression & 3) != 0;
 }
 
-// The colour table of the section, read through the bitmap's canvas context.
+// The colour table of the section, read through the bitmap's canvas context,
+// held until the table is read: a bitmap sharing the storage on another
+// thread could otherwise take the context away in between.
 std::int32_t ReadSectionColors(TBitmap& bitmap, gdi::RGBQUAD (&colors)[kMaxTableEntries]) {
   TBitmapCanvas& canvas = bitmap.Canvas();
-  canvas.RequireParts(cpHandle);
+  TCanvasHold hold(canvas, cpHandle);
   const gdi::HDC dc = canvas.CurrentContext();
   gdi::Selection selection(dc, bitmap.SharedImage().SectionHandle);
   CheckHandle(selection.Previous());
@@ -71,6 +74,10 @@ void TBitmap::WriteBmp(TStream& stream, bool withByteCount) {
     return;
   }
 
+  // The header and masks below are updated in the storage, which sharers on
+  // other threads read and save too: work them out under the context lock,
+  // and let it go before the pixels, which a save only reads.
+  std::optional<TContextLock> contextLock(std::in_place);
   EnsureSection();
   std::uint32_t totalBytes = 0;
   std::uint32_t headerBytes = 0;
@@ -134,5 +141,7 @@ void TBitmap::WriteBmp(TStream& stream, bool withByteCount) {
     if (WritesMasks(header)) stream.WriteBuffer(image.Section.dsBitfields, kMaskBytes);
     stream.WriteBuffer(colors, 4 * std::int64_t{entryCount});
   }
-  stream.WriteBuffer(image.Section.dsBm.bmBits, pixelBytes);
+  const void* pixels = image.Section.dsBm.bmBits;
+  contextLock.reset();
+  stream.WriteBuffer(pixels, pixelBytes);
 }

@@ -12,6 +12,7 @@
 
 #include "canvas/canvas.h"
 #include "canvas/tools.h"
+#include "core/stream.h"
 #include "image/bitmap.h"
 #include "tests/canvas/drawing_pixels.h"
 #include "tests/canvas/thread_support.h"
@@ -155,6 +156,28 @@ TEST(CanvasThreads, ABitmapWithoutAContextIsDestroyedWhileACanvasIsEntered) {
   entered.LeaveLock();
   destroyed.wait();
   EXPECT_EQ(status, std::future_status::ready);
+}
+
+// Saving an indexed picture reads its colour table through the canvas's
+// context; a sharer saving on another thread takes that context away on every
+// save, and each save must still write the whole picture.
+TEST(CanvasThreads, BitmapsSharingAnIndexedStorageAreSavedOnTheirOwnThreads) {
+  TBitmap first, second;
+  Fill(first, kPictureWidth, kPictureHeight, kPicture);
+  first.SetDepth(TPixelDepth::pd8Bit);
+  TMemoryStream reference;
+  first.StoreStream(reference);
+  second.TakeFrom(&first);
+  auto save = [&](TBitmap& bitmap) {
+    for (int round = 0; round < kRounds; ++round) {
+      TMemoryStream saved;
+      bitmap.StoreStream(saved);
+      ASSERT_EQ(std::vector<std::uint8_t>(saved.Memory(), saved.Memory() + saved.Size()),
+                std::vector<std::uint8_t>(reference.Memory(), reference.Memory() + reference.Size()))
+          << "round " << round;
+    }
+  };
+  RunTogether([&] { save(first); }, [&] { save(second); });
 }
 
 }  // namespace
