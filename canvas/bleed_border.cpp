@@ -11,10 +11,27 @@
 #endif
 
 #include "canvas/canvas.h"
+#include "canvas/tools.h"
 #include "core/bit_deposit.h"
+#include "core/color.h"
 #include "core/parallel.h"
 #include "image/bitmap.h"
 #include "platform/stretch_map.h"
+
+void PrepareBleedBitmaps(TBitmap& source, TBitmap& work) {
+  TBrush& brush = work.Canvas().Brush();
+  brush.SetColor(clWhite);
+  brush.SetStyle(TBrushStyle::bsSolid);
+  TPen& pen = work.Canvas().Pen();
+  pen.SetStyle(TPenStyle::psSolid);
+  pen.SetColor(clWhite);
+  work.SetUseTransparency(true);
+  work.SetKeyKind(TTransparencyKind::tkAuto);
+  work.SetKeyColor(clWhite);
+  source.SetUseTransparency(true);
+  source.SetKeyKind(TTransparencyKind::tkFixed);
+  source.SetKeyColor(clWhite);
+}
 
 void DrawBleedPasses(TBitmap& source, TBitmap& work, TBitmap& composite, std::int32_t inset) {
   const std::int32_t outputWidth = work.Width();

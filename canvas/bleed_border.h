@@ -11,10 +11,14 @@
 
 class TBitmap;
 
+// Gives source and work what the passes draw with: white is the key colour of
+// both, fixed in the picture and found by the work image, whose canvas clears
+// to white with a solid brush (and a white pen).
+void PrepareBleedBitmaps(TBitmap& source, TBitmap& work);
+
 // The passes as drawing operations, one after another: the reference, and the
 // path for any picture that is not a 32-bit BI_RGB section. work must already
-// be sized like composite, with a white solid brush and white as its fixed key
-// colour; source must use white as its key colour; both transparent.
+// be sized like composite, and both prepared by PrepareBleedBitmaps.
 void DrawBleedPasses(TBitmap& source, TBitmap& work, TBitmap& composite, std::int32_t inset);
 
 // What the direct renderer does with the composite pixels that neither a pass

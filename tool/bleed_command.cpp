@@ -5,9 +5,6 @@
 #include <memory>
 
 #include "canvas/bleed_border.h"
-#include "canvas/canvas.h"
-#include "canvas/tools.h"
-#include "core/color.h"
 #include "core/exceptions.h"
 #include "core/geometry.h"
 #include "image/bitmap.h"
@@ -57,19 +54,7 @@ void BleedBorder(const std::string& inputPath) {
   const std::int32_t margin = RoundToNearest(std::min(sourceWidth, sourceHeight) / 8.0);
   const std::int32_t outputWidth = Grown(sourceWidth, margin);
   const std::int32_t outputHeight = Grown(sourceHeight, margin);
-  TBrush& brush = work->Canvas().Brush();
-  brush.SetColor(clWhite);
-  brush.SetStyle(TBrushStyle::bsSolid);
-  TPen& pen = work->Canvas().Pen();
-  pen.SetStyle(TPenStyle::psSolid);
-  pen.SetColor(clWhite);
-
-  work->SetUseTransparency(true);
-  work->SetKeyKind(TTransparencyKind::tkAuto);
-  work->SetKeyColor(clWhite);
-  source->SetUseTransparency(true);
-  source->SetKeyKind(TTransparencyKind::tkFixed);
-  source->SetKeyColor(clWhite);
+  PrepareBleedBitmaps(*source, *work);
 
   const std::int32_t inset = RoundToNearest(margin / 2.0);
   // The border passes and the picture over them: computed directly for a

@@ -10,10 +10,7 @@
 #include <cstdio>
 
 #include "canvas/bleed_border.h"
-#include "canvas/canvas.h"
 #include "canvas/graphics_lib.h"
-#include "canvas/tools.h"
-#include "core/color.h"
 #include "core/exceptions.h"
 #include "image/bitmap.h"
 
@@ -38,16 +35,7 @@ void AddBorder(const char* input, const char* output) {
 
   // White is transparent in the picture and in the scratch image, whose canvas
   // clears to white.
-  work.Canvas().Brush().SetColor(clWhite);
-  work.Canvas().Brush().SetStyle(TBrushStyle::bsSolid);
-  work.Canvas().Pen().SetStyle(TPenStyle::psSolid);
-  work.Canvas().Pen().SetColor(clWhite);
-  work.SetUseTransparency(true);
-  work.SetKeyKind(TTransparencyKind::tkAuto);
-  work.SetKeyColor(clWhite);
-  source.SetUseTransparency(true);
-  source.SetKeyKind(TTransparencyKind::tkFixed);
-  source.SetKeyColor(clWhite);
+  PrepareBleedBitmaps(source, work);
 
   // Sized before it has a canvas, the output starts white.
   composite.SetWidth(width);

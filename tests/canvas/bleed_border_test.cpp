@@ -82,16 +82,7 @@ std::vector<std::uint8_t> Render(const Picture& picture, bool direct, const Setu
   const std::int32_t outputWidth = picture.width + margin, outputHeight = picture.height + margin;
   work.SetWidth(outputWidth);
   work.SetHeight(outputHeight);
-  work.Canvas().Brush().SetColor(clWhite);
-  work.Canvas().Brush().SetStyle(TBrushStyle::bsSolid);
-  work.Canvas().Pen().SetStyle(TPenStyle::psSolid);
-  work.Canvas().Pen().SetColor(clWhite);
-  work.SetUseTransparency(true);
-  work.SetKeyKind(TTransparencyKind::tkAuto);
-  work.SetKeyColor(clWhite);
-  source.SetUseTransparency(true);
-  source.SetKeyKind(TTransparencyKind::tkFixed);
-  source.SetKeyColor(clWhite);
+  PrepareBleedBitmaps(source, work);
   composite.SetWidth(outputWidth);
   composite.SetHeight(outputHeight);
   if (setup.stainedComposite) Stain(composite, static_cast<unsigned>(picture.width * 7919 + picture.height));

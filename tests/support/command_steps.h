@@ -13,9 +13,6 @@
 #include <vector>
 
 #include "canvas/bleed_border.h"
-#include "canvas/canvas.h"
-#include "canvas/tools.h"
-#include "core/color.h"
 #include "core/exceptions.h"
 #include "core/stream.h"
 #include "image/bitmap.h"
@@ -55,16 +52,7 @@ inline std::vector<std::uint8_t> Compose(TBitmap& source, const Geometry& g, boo
   source.SetDepth(TPixelDepth::pd32Bit);
   work.SetDepth(TPixelDepth::pd32Bit);
   composite.SetDepth(TPixelDepth::pd32Bit);
-  work.Canvas().Brush().SetColor(clWhite);
-  work.Canvas().Brush().SetStyle(TBrushStyle::bsSolid);
-  work.Canvas().Pen().SetStyle(TPenStyle::psSolid);
-  work.Canvas().Pen().SetColor(clWhite);
-  work.SetUseTransparency(true);
-  work.SetKeyKind(TTransparencyKind::tkAuto);
-  work.SetKeyColor(clWhite);
-  source.SetUseTransparency(true);
-  source.SetKeyKind(TTransparencyKind::tkFixed);
-  source.SetKeyColor(clWhite);
+  PrepareBleedBitmaps(source, work);
   composite.SetWidth(g.width);
   composite.SetHeight(g.height);
   if (!direct || !DrawBleedDirect(source, composite, g.inset)) {
