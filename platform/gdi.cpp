@@ -389,6 +389,14 @@ void Widen24To32(const std::uint8_t* in, std::uint32_t* out, std::int32_t width)
 // Copies every pixel of from that lies on to, by colour, both taken in device
 // coordinates from their top-left corners. Device bitmaps show their bits as
 // black and white.
+// True when ConvertPixels writes every byte of to: the widening of 24-bit
+// pixels to plain 32-bit ones, over rows without padding, none of them left
+// out.
+bool WidensEveryByte(const raster::Surface& from, const raster::Surface& to) {
+  return from.bitCount == 24 && to.bitCount == 32 && to.plain32 && from.width >= to.width &&
+         from.height >= to.height && to.stride == static_cast<std::size_t>(to.width) * 4;
+}
+
 void ConvertPixels(const raster::Surface& from, raster::Surface& to) {
   const std::int32_t width = std::min(from.width, to.width);
   const std::int32_t height = std::min(from.height, to.height);
@@ -827,12 +835,20 @@ int GetDIBits(HDC dc, HBITMAP bitmap, UINT start, UINT lines, void* bits, BITMAP
   out.height = count;
   const std::int32_t firstDeviceRow =
       format.bottomUp ? format.height - static_cast<std::int32_t>(start) - count : static_cast<std::int32_t>(start);
-  std::memset(bits, 0, static_cast<std::size_t>(format.stride) * static_cast<std::size_t>(count));
   raster::Surface from = b->surface;
-  if (firstDeviceRow >= from.height) return count;
+  if (firstDeviceRow >= from.height) {
+    std::memset(bits, 0, static_cast<std::size_t>(format.stride) * static_cast<std::size_t>(count));
+    return count;
+  }
   // Device rows firstDeviceRow .. of the bitmap: a view starting there.
   from.height -= firstDeviceRow;
   if (!from.bottomUp) from.bits += from.stride * static_cast<std::size_t>(firstDeviceRow);
+  // Bytes the conversion does not write read as 0. Widening 24 bits to 32
+  // writes every byte of rows as wide as the picture's, so a fresh block is
+  // not cleared first: that would fault its pages in on one core just before
+  // the widening writes them on all.
+  if (!WidensEveryByte(from, out))
+    std::memset(bits, 0, static_cast<std::size_t>(format.stride) * static_cast<std::size_t>(count));
   const bool sameTable = b->section && from.bitCount == out.bitCount && from.Indexed() &&
                          std::equal(format.table.begin(), format.table.end(), b->table.begin(), b->table.end(),
                                     [](const RGBQUAD& a, const RGBQUAD& c) { return ColorOf(a) == ColorOf(c); });
