@@ -386,9 +386,6 @@ void Widen24To32(const std::uint8_t* in, std::uint32_t* out, std::int32_t width)
   out[width - 1] = in[0] | (std::uint32_t{in[1]} << 8) | (std::uint32_t{in[2]} << 16);
 }
 
-// Copies every pixel of from that lies on to, by colour, both taken in device
-// coordinates from their top-left corners. Device bitmaps show their bits as
-// black and white.
 // True when ConvertPixels writes every byte of to: the widening of 24-bit
 // pixels to plain 32-bit ones, over rows without padding, none of them left
 // out.
@@ -397,6 +394,9 @@ bool WidensEveryByte(const raster::Surface& from, const raster::Surface& to) {
          from.height >= to.height && to.stride == static_cast<std::size_t>(to.width) * 4;
 }
 
+// Copies every pixel of from that lies on to, by colour, both taken in device
+// coordinates from their top-left corners. Device bitmaps show their bits as
+// black and white.
 void ConvertPixels(const raster::Surface& from, raster::Surface& to) {
   const std::int32_t width = std::min(from.width, to.width);
   const std::int32_t height = std::min(from.height, to.height);

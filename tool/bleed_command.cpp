@@ -24,15 +24,6 @@ std::int32_t Grown(std::int32_t side, std::int32_t margin) {
   return static_cast<std::int32_t>(grown);
 }
 
-// Refuses, before the picture is converted to 32 bits, a picture whose
-// output image cannot be made, with the exception making it would raise: a
-// small file may claim a huge picture, and converting it first would commit
-// memory for pixels that are then thrown away.
-void RequireOutputFits(TBitmap& source) {
-  const std::int32_t margin = RoundToNearest(std::min(source.Width(), source.Height()) / 8.0);
-  CheckedImageBytes(Grown(source.Width(), margin), Grown(source.Height(), margin), 32);
-}
-
 }  // namespace
 
 void BleedBorder(const std::string& inputPath) {
@@ -42,18 +33,23 @@ void BleedBorder(const std::string& inputPath) {
   auto work = std::make_unique<TBitmap>();
   auto composite = std::make_unique<TBitmap>();
   source->LoadFile(inputPath);
-  RequireOutputFits(*source);
-  // Work and composite are still empty: the depth decides the storage they
-  // get when they are sized.
-  source->SetDepth(TPixelDepth::pd32Bit);
-  work->SetDepth(TPixelDepth::pd32Bit);
-  composite->SetDepth(TPixelDepth::pd32Bit);
 
+  // The sizes come before the conversion to 32 bits (which keeps them): an
+  // output image that cannot be made is refused, with the exception making
+  // it would raise, before the conversion commits memory for a picture that
+  // a small file may merely claim.
   const std::int32_t sourceWidth = source->Width();
   const std::int32_t sourceHeight = source->Height();
   const std::int32_t margin = RoundToNearest(std::min(sourceWidth, sourceHeight) / 8.0);
   const std::int32_t outputWidth = Grown(sourceWidth, margin);
   const std::int32_t outputHeight = Grown(sourceHeight, margin);
+  CheckedImageBytes(outputWidth, outputHeight, 32);
+
+  // Work and composite are still empty: the depth decides the storage they
+  // get when they are sized.
+  source->SetDepth(TPixelDepth::pd32Bit);
+  work->SetDepth(TPixelDepth::pd32Bit);
+  composite->SetDepth(TPixelDepth::pd32Bit);
   PrepareBleedBitmaps(*source, *work);
 
   const std::int32_t inset = RoundToNearest(margin / 2.0);
