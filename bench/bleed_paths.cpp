@@ -1,14 +1,19 @@
 // Times the bleed border of one picture, in-process, with the command's
-// set-up around it, through one of three renderers:
-//   bleed_paths PICTURE.bmp passes|direct|legacy
-// passes: the pass loop; direct: the pass-major renderer the tool uses, on a
-// composite sized unfilled; legacy: the per-pixel renderer it replaced.
+// set-up around it, through one of four renderers:
+//   bleed_paths PICTURE.bmp passes|direct|legacy|stream [OUTPUT]
+// passes: the pass loop; direct: the pass-major renderer, on a composite
+// sized unfilled; legacy: the per-pixel renderer it replaced; stream: what
+// the tool does, the pass-major renderer writing band by band as it renders,
+// from the picture as loaded (its render_s is 0: the rendering is in
+// store_s). OUTPUT (default PICTURE.bmp.bmp) may be /dev/null, to time the
+// rendering without the writing.
 // Prints "paths MODE wall_s=X load_s=.. depth_s=.. size_s=.. render_s=..
 // store_s=..": the whole run from load to store, then its steps. RenderBorder is the function to count instructions
 // of: valgrind --tool=callgrind --toggle-collect='*RenderBorder*' ...
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -21,7 +26,7 @@
 
 namespace {
 
-enum class Mode { Passes, Direct, Legacy };
+enum class Mode { Passes, Direct, Legacy, Stream };
 
 std::int32_t RoundHalfEven(double value) { return static_cast<std::int32_t>(std::nearbyint(value)); }
 
@@ -34,7 +39,8 @@ std::int32_t RoundHalfEven(double value) { return static_cast<std::int32_t>(std:
     case Mode::Legacy:
       if (legacy::DrawBleedDirect(source, composite, inset)) return;
       break;
-    case Mode::Passes: break;
+    case Mode::Passes:
+    case Mode::Stream: break;
   }
   DrawBleedPasses(source, work, composite, inset);
 }
@@ -57,12 +63,21 @@ struct Steps {
   double load, depth, size, render, store;
 };
 
-Steps Run(const std::string& path, Mode mode) {
+Steps Run(const std::string& path, Mode mode, const std::string& output) {
   Steps steps{};
   Laps laps;
   TBitmap source, work, composite;
   source.LoadFile(path);
   steps.load = laps.Lap();
+  if (mode == Mode::Stream) {
+    const std::int32_t margin = RoundHalfEven(std::min(source.Width(), source.Height()) / 8.0);
+    composite.SetDepth(TPixelDepth::pd32Bit);
+    composite.SetSizeUnfilled(source.Width() + margin, source.Height() + margin);
+    steps.size = laps.Lap();
+    if (!StoreBleedDirect(source, composite, RoundHalfEven(margin / 2.0), output)) std::abort();
+    steps.store = laps.Lap();
+    return steps;
+  }
   source.SetDepth(TPixelDepth::pd32Bit);
   work.SetDepth(TPixelDepth::pd32Bit);
   composite.SetDepth(TPixelDepth::pd32Bit);
@@ -91,7 +106,7 @@ Steps Run(const std::string& path, Mode mode) {
   steps.size = laps.Lap();
   RenderBorder(mode, source, work, composite, inset);
   steps.render = laps.Lap();
-  composite.StoreFile(path + ".bmp");
+  composite.StoreFile(output);
   steps.store = laps.Lap();
   return steps;
 }
@@ -99,17 +114,17 @@ Steps Run(const std::string& path, Mode mode) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* modes[] = {"passes", "direct", "legacy"};
+  const char* modes[] = {"passes", "direct", "legacy", "stream"};
   int mode = -1;
-  for (int i = 0; argc == 3 && i < 3; ++i)
+  for (int i = 0; (argc == 3 || argc == 4) && i < 4; ++i)
     if (std::strcmp(argv[2], modes[i]) == 0) mode = i;
   if (mode < 0) {
-    std::fprintf(stderr, "usage: bleed_paths PICTURE.bmp passes|direct|legacy\n");
+    std::fprintf(stderr, "usage: bleed_paths PICTURE.bmp passes|direct|legacy|stream [OUTPUT]\n");
     return 2;
   }
   GraphicsStartup();
   const auto start = std::chrono::steady_clock::now();
-  const Steps steps = Run(argv[1], static_cast<Mode>(mode));
+  const Steps steps = Run(argv[1], static_cast<Mode>(mode), argc == 4 ? argv[3] : std::string(argv[1]) + ".bmp");
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::printf("paths %s wall_s=%.3f load_s=%.3f depth_s=%.3f size_s=%.3f render_s=%.3f store_s=%.3f\n", argv[2],
               seconds, steps.load, steps.depth, steps.size, steps.render, steps.store);

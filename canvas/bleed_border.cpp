@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstring>
 #include <optional>
+#include <string>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -15,6 +17,7 @@
 #include "core/bit_deposit.h"
 #include "core/color.h"
 #include "core/parallel.h"
+#include "core/stream.h"
 #include "image/bitmap.h"
 #include "platform/stretch_map.h"
 
@@ -87,40 +90,83 @@ constexpr bool IsWhite(std::uint32_t pixel) { return (pixel & kColorBits) == kWh
 constexpr std::size_t WordsFor(std::int64_t bits) { return static_cast<std::size_t>((bits + kWordBits - 1) / kWordBits); }
 constexpr std::size_t Index(std::int64_t value) { return static_cast<std::size_t>(value); }
 
-// The 32-bit pixels of a section in device order: row 0 is the top row,
-// whichever order the rows have in memory.
+// The 32-bit (or, for a picture, 24-bit) pixels of a BI_RGB section in
+// device order: row 0 is the top row, whichever order the rows have in memory.
 class PixelView {
  public:
-  static std::optional<PixelView> Of(TBitmap& bitmap) {
+  enum class Depths : std::uint8_t { Only32, Also24 };
+
+  static std::optional<PixelView> Of(TBitmap& bitmap, Depths depths) {
     const TBitmapImage& image = bitmap.SharedImage();
     const gdi::DIBSECTION& section = image.Section;
-    if (!image.SectionHandle || !section.dsBm.bmBits) return std::nullopt;
-    if (section.dsBmih.biBitCount != 32 || section.dsBmih.biCompression != gdi::BI_RGB) return std::nullopt;
+    if (!image.SectionHandle || !section.dsBm.bmBits || section.dsBmih.biCompression != gdi::BI_RGB)
+      return std::nullopt;
+    const std::int32_t bitCount = section.dsBmih.biBitCount;
+    if (bitCount != 32 && (bitCount != 24 || depths != Depths::Also24)) return std::nullopt;
     const std::int32_t width = section.dsBm.bmWidth;
     // The device reports a section's row count as a positive bmHeight; the
     // header's sign gives the row order.
     const std::int32_t height = section.dsBm.bmHeight;
-    if (width <= 0 || height <= 0 || section.dsBm.bmWidthBytes < std::int64_t{width} * 4) return std::nullopt;
-    return PixelView(static_cast<std::uint8_t*>(section.dsBm.bmBits), width, height, section.dsBm.bmWidthBytes,
-                     section.dsBmih.biHeight < 0);
+    const std::int32_t bytes = bitCount / 8;
+    if (width <= 0 || height <= 0 || section.dsBm.bmWidthBytes < std::int64_t{width} * bytes) return std::nullopt;
+    return PixelView(static_cast<std::uint8_t*>(section.dsBm.bmBits), width, height, bytes,
+                     section.dsBm.bmWidthBytes, section.dsBmih.biHeight < 0);
   }
 
   std::int32_t Width() const { return width_; }
   std::int32_t Height() const { return height_; }
+  std::int32_t BytesPerPixel() const { return bytesPerPixel_; }
+  std::int64_t Stride() const { return stride_; }
+  // The device row held by a row of memory, and back.
+  std::int32_t DeviceRow(std::int32_t memoryRow) const { return topDown_ ? memoryRow : height_ - 1 - memoryRow; }
+  const std::uint8_t* RowBytes(std::int32_t y) const { return bits_ + std::int64_t{DeviceRow(y)} * stride_; }
+  // A row of a 32-bit view.
   std::uint32_t* Row(std::int32_t y) const {
-    const std::int64_t memoryRow = topDown_ ? y : height_ - 1 - y;
-    return reinterpret_cast<std::uint32_t*>(bits_ + memoryRow * stride_);
+    return reinterpret_cast<std::uint32_t*>(bits_ + std::int64_t{DeviceRow(y)} * stride_);
   }
 
  private:
-  PixelView(std::uint8_t* bits, std::int32_t width, std::int32_t height, std::int64_t stride, bool topDown)
-      : bits_(bits), width_(width), height_(height), stride_(stride), topDown_(topDown) {}
+  PixelView(std::uint8_t* bits, std::int32_t width, std::int32_t height, std::int32_t bytesPerPixel,
+            std::int64_t stride, bool topDown)
+      : bits_(bits), width_(width), height_(height), bytesPerPixel_(bytesPerPixel), stride_(stride),
+        topDown_(topDown) {}
   std::uint8_t* bits_;
   std::int32_t width_;
   std::int32_t height_;
+  std::int32_t bytesPerPixel_;
   std::int64_t stride_;
   bool topDown_;
 };
+
+// A picture pixel's colour (fourth byte 0) from a 32-bit or a 24-bit row;
+// the loops that read many are compiled for each.
+struct TRgb32 {
+  static constexpr std::int32_t kBytes = 4;
+  static std::uint32_t Load(const std::uint8_t* pixel) {
+    std::uint32_t value;
+    std::memcpy(&value, pixel, sizeof value);
+    return value & kColorBits;
+  }
+};
+struct TRgb24 {
+  static constexpr std::int32_t kBytes = 3;
+  // Three bytes, not four: the last pixel of a block may end it.
+  static std::uint32_t Load(const std::uint8_t* pixel) {
+    return pixel[0] | (std::uint32_t{pixel[1]} << 8) | (std::uint32_t{pixel[2]} << 16);
+  }
+};
+
+template <class Format>
+std::uint32_t PixelAt(const std::uint8_t* row, std::int64_t x) {
+  return Format::Load(row + x * Format::kBytes);
+}
+
+// Calls body with the format of a view's pixels.
+template <class Body>
+decltype(auto) WithFormat(const PixelView& view, Body&& body) {
+  if (view.BytesPerPixel() == TRgb24::kBytes) return body(TRgb24{});
+  return body(TRgb32{});
+}
 
 // The geometry of one run: sizes and the passes' rectangles.
 struct Geometry {
@@ -162,7 +208,9 @@ class NonWhiteBits {
       : rowWords_(WordsFor(source.Width()) + 1), bits_(rowWords_ * Index(source.Height()), 0),
         anyInRow_(Index(source.Height()), 0) {
     ShareOut(source.Height(), 32, threads, [&](std::int32_t first, std::int32_t last) {
-      for (std::int32_t y = first; y < last; ++y) FillRow(source, y);
+      WithFormat(source, [&](auto format) {
+        for (std::int32_t y = first; y < last; ++y) FillRow<decltype(format)>(source, y);
+      });
     });
   }
 
@@ -178,41 +226,48 @@ class NonWhiteBits {
   }
 
  private:
+  template <class Format>
   void FillRow(const PixelView& source, std::int32_t y) {
-    const std::uint32_t* pixels = source.Row(y);
+    const std::uint8_t* pixels = source.RowBytes(y);
     std::uint64_t* words = &bits_[Index(y) * rowWords_];
     const std::int32_t width = source.Width();
     std::uint64_t any = 0;
     for (std::int32_t x0 = 0; x0 < width; x0 += kWordBits) {
       const std::int32_t count = std::min(kWordBits, width - x0);
-      const std::uint64_t word = count == kWordBits ? NonWhite64(pixels + x0) : NonWhite(pixels + x0, count);
+      const std::uint8_t* first = pixels + std::int64_t{x0} * Format::kBytes;
+      std::uint64_t word;
+      if constexpr (Format::kBytes == TRgb32::kBytes)
+        word = count == kWordBits ? NonWhite64(first) : NonWhite<Format>(first, count);
+      else
+        word = NonWhite<Format>(first, count);
       words[Index(x0 / kWordBits)] = word;
       any |= word;
     }
     anyInRow_[Index(y)] = any != 0;
   }
 
-  static std::uint64_t NonWhite(const std::uint32_t* pixels, std::int32_t count) {
+  template <class Format>
+  static std::uint64_t NonWhite(const std::uint8_t* pixels, std::int32_t count) {
     std::uint64_t word = 0;
-    for (std::int32_t i = 0; i < count; ++i) word |= std::uint64_t{!IsWhite(pixels[i])} << i;
+    for (std::int32_t i = 0; i < count; ++i) word |= std::uint64_t{PixelAt<Format>(pixels, i) != kWhite} << i;
     return word;
   }
 
 #if defined(__SSE2__)
-  // Four pixels per compare: with the fourth byte set, white is all ones.
-  static std::uint64_t NonWhite64(const std::uint32_t* pixels) {
+  // Four 32-bit pixels per compare: with the fourth byte set, white is all ones.
+  static std::uint64_t NonWhite64(const std::uint8_t* pixels) {
     const __m128i fourth = _mm_set1_epi32(static_cast<int>(~kColorBits));
     const __m128i ones = _mm_set1_epi32(-1);
     std::uint64_t white = 0;
     for (int i = 0; i < kWordBits; i += 4) {
-      const __m128i quad = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + i));
+      const __m128i quad = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + 4 * i));
       const __m128i isWhite = _mm_cmpeq_epi32(_mm_or_si128(quad, fourth), ones);
       white |= static_cast<std::uint64_t>(_mm_movemask_ps(_mm_castsi128_ps(isWhite))) << i;
     }
     return ~white;
   }
 #else
-  static std::uint64_t NonWhite64(const std::uint32_t* pixels) { return NonWhite(pixels, kWordBits); }
+  static std::uint64_t NonWhite64(const std::uint8_t* pixels) { return NonWhite<TRgb32>(pixels, kWordBits); }
 #endif
 
   std::size_t rowWords_;
@@ -317,6 +372,14 @@ class UndecidedRow {
     if (tail != 0) words_.back() = (std::uint64_t{1} << tail) - 1;
   }
   std::uint64_t& Word(std::size_t w) { return words_[w]; }
+  // Decides pixel x, if it is still undecided: true when it was.
+  bool Decide(std::int32_t x) {
+    std::uint64_t& word = words_[Index(x / kWordBits)];
+    const std::uint64_t bit = std::uint64_t{1} << (x % kWordBits);
+    const bool open = (word & bit) != 0;
+    word &= ~bit;
+    return open;
+  }
   const std::vector<std::uint64_t>& Words() const { return words_; }
   // Lists the words holding undecided pixels; after each step that decides some.
   void Relist() {
@@ -356,98 +419,143 @@ constexpr int CountBits(std::uint64_t v) {
 
 class BleedRenderer {
  public:
-  BleedRenderer(const PixelView& source, const PixelView& composite, const Geometry& geometry, TBleedOptions options,
-                unsigned threads)
-      : source_(source), composite_(composite), g_(geometry), options_(options), threads_(threads),
-        nonWhite_(source, threads), passes_(Index(g_.HighestEnlarging() + 1)),
-        hardwareDeposit_(HasHardwareDeposit()) {
+  // What a thread renders rows with.
+  class RowScratch {
+   public:
+    explicit RowScratch(const Geometry& g) : undecided(g.outputWidth), blockBits(WordsFor(g.sourceWidth) + 1) {}
+
+   private:
+    friend class BleedRenderer;
+    UndecidedRow undecided;
+    // The shrinking pass's block rows: their non-white bits ORed, and their pixels.
+    std::vector<std::uint64_t> blockBits;
+    std::vector<const std::uint8_t*> blockLines;
+  };
+
+  BleedRenderer(const PixelView& source, const Geometry& geometry, TBleedOptions options, unsigned threads)
+      : source_(source), g_(geometry), options_(options), threads_(threads), nonWhite_(source, threads),
+        passes_(Index(g_.HighestEnlarging() + 1)), hardwareDeposit_(HasHardwareDeposit()) {
     ShareOut(g_.HighestEnlarging() + 1, 4, threads, [&](std::int32_t first, std::int32_t last) {
       for (std::int32_t k = first; k < last; ++k) passes_[Index(k)] = ColumnsOfPass(g_, k);
     });
     if (g_.LastShrinks()) shrinking_ = ShrinkingPassOf(g_);
   }
 
-  void Render() const {
+  const Geometry& Sizes() const { return g_; }
+  unsigned Threads() const { return threads_; }
+
+  // Every row of a 32-bit composite of the output's size.
+  void Render(const PixelView& composite) const {
     ShareOut(g_.outputHeight, 16, threads_, [&](std::int32_t first, std::int32_t last) {
-      UndecidedRow undecided(g_.outputWidth);
-      RowScratch scratch{std::vector<std::uint64_t>(WordsFor(g_.sourceWidth) + 1), {}};
-      for (std::int32_t y = first; y < last; ++y) RenderRow(y, undecided, scratch);
+      RowScratch scratch(g_);
+      for (std::int32_t y = first; y < last; ++y) RenderRow(y, composite.Row(y), scratch);
     });
   }
 
- private:
-  // The shrinking pass's block rows: their non-white bits ORed, and their pixels.
-  struct RowScratch {
-    std::vector<std::uint64_t> blockBits;
-    std::vector<const std::uint32_t*> blockLines;
-  };
+  // Output row y into out, outputWidth pixels.
+  void RenderRow(std::int32_t y, std::uint32_t* out, RowScratch& scratch) const {
+    WithFormat(source_, [&](auto format) { RenderRowIn<decltype(format)>(y, out, scratch); });
+  }
 
-  void RenderRow(std::int32_t y, UndecidedRow& undecided, RowScratch& scratch) const {
-    std::uint32_t* out = composite_.Row(y);
+ private:
+  template <class Format>
+  void RenderRowIn(std::int32_t y, std::uint32_t* out, RowScratch& scratch) const {
+    UndecidedRow& undecided = scratch.undecided;
     undecided.Reset();
     const std::int32_t pictureY = y - g_.inset;
-    if (pictureY >= 0 && pictureY < g_.sourceHeight) DrawPictureRow(pictureY, out, undecided);
+    if (pictureY >= 0 && pictureY < g_.sourceHeight) DrawPictureRow<Format>(pictureY, out, undecided);
+    DrawSpanEnds<Format>(y, out, undecided);
     undecided.Relist();
     std::int32_t k = g_.TopPass(y);
     if (k == g_.inset && g_.LastShrinks()) {
-      if (!undecided.Done() && DrawShrinkingPass(y, out, undecided, scratch)) undecided.DropEmpty();
+      if (!undecided.Done() && DrawShrinkingPass<Format>(y, out, scratch)) undecided.DropEmpty();
       --k;
     }
     for (; k >= 0 && !undecided.Done(); --k) {
       const std::int32_t sourceY = g_.SourceRow(k, y);
-      if (nonWhite_.AnyInRow(sourceY) && DrawPass(passes_[Index(k)], sourceY, out, undecided)) undecided.DropEmpty();
+      if (nonWhite_.AnyInRow(sourceY) && DrawPass<Format>(passes_[Index(k)], sourceY, out, undecided))
+        undecided.DropEmpty();
     }
     if (options_.unpainted == TUnpaintedPixels::White && !undecided.Done()) PaintWhite(out, undecided);
   }
 
   // The picture's non-white pixels over everything.
+  template <class Format>
   void DrawPictureRow(std::int32_t pictureY, std::uint32_t* out, UndecidedRow& undecided) const {
-    const std::uint32_t* pixels = source_.Row(pictureY);
+    const std::uint8_t* pixels = source_.RowBytes(pictureY);
     const std::uint64_t* bits = nonWhite_.Row(pictureY);
     std::uint32_t* row = out + g_.inset;
+    const bool keepsUnpainted = options_.unpainted == TUnpaintedPixels::Keep;
     for (std::int32_t x0 = 0; x0 < g_.sourceWidth; x0 += kWordBits) {
       const std::uint64_t word = bits[Index(x0 / kWordBits)];
       if (word == 0) continue;
       undecided.Clear(std::int64_t{g_.inset} + x0, word);
       if (CountBits(word) >= kWordBits / 4) {
-        // Dense: one pass over the 64 pixels without a branch on colour. The
-        // white ones keep what they hold (this row is this thread's alone).
+        // Dense: one pass over the 64 pixels without a branch on colour
+        // (this row is this thread's alone). The white ones stay undecided,
+        // so they may take anything here when a pass or the white paints
+        // them later; only pixels kept as they were must keep what they hold.
         const std::int32_t count = std::min(kWordBits, g_.sourceWidth - x0);
-        for (std::int32_t i = 0; i < count; ++i) {
-          const std::uint32_t pixel = pixels[x0 + i] & kColorBits;
-          row[x0 + i] = pixel != kWhite ? pixel : row[x0 + i];
+        if (keepsUnpainted) {
+          for (std::int32_t i = x0; i < x0 + count; ++i) {
+            const std::uint32_t pixel = PixelAt<Format>(pixels, i);
+            row[i] = pixel != kWhite ? pixel : row[i];
+          }
+        } else {
+          for (std::int32_t i = x0; i < x0 + count; ++i) row[i] = PixelAt<Format>(pixels, i);
         }
         continue;
       }
       for (std::uint64_t rest = word; rest != 0; rest &= rest - 1) {
         const std::int32_t x = x0 + std::countr_zero(rest);
-        row[x] = pixels[x] & kColorBits;
+        row[x] = PixelAt<Format>(pixels, x);
       }
+    }
+  }
+
+  // The ends of the enlarging passes' spans on row y. Pass x is the highest
+  // pass that reaches the x-th pixel from either end of the row (when it
+  // reaches the row at all), and its span's first and last pixels sample the
+  // picture's first and last columns. So those pixels are decided here, a
+  // sample each, by the passes that would decide them: on a picture whose
+  // edges have colour (a photograph) that is the whole margin beside it,
+  // where the passes would each visit a word or two to decide two pixels.
+  template <class Format>
+  void DrawSpanEnds(std::int32_t y, std::uint32_t* out, UndecidedRow& undecided) const {
+    const std::int32_t ends = std::min({g_.TopPass(y), g_.HighestEnlarging(), (g_.outputWidth - 1) / 2}) + 1;
+    const std::int32_t lastColumn = g_.sourceWidth - 1;
+    for (std::int32_t x = 0; x < ends; ++x) {
+      const std::uint8_t* row = source_.RowBytes(g_.SourceRow(x, y));
+      const std::uint32_t first = PixelAt<Format>(row, 0), last = PixelAt<Format>(row, lastColumn);
+      if (first != kWhite && undecided.Decide(x)) out[x] = first;
+      if (last != kWhite && undecided.Decide(g_.outputWidth - 1 - x)) out[g_.outputWidth - 1 - x] = last;
     }
   }
 
   // Pass k (enlarging) over an output row, reading source row sourceY; true
   // when it decides the last undecided pixel of a word.
+  template <class Format>
   bool DrawPass(const PassColumns& pass, std::int32_t sourceY, std::uint32_t* out, UndecidedRow& undecided) const {
 #if defined(BLEED_HARDWARE_DEPOSIT)
-    if (hardwareDeposit_) return DrawPassWithHardwareDeposit(pass, sourceY, out, undecided);
+    if (hardwareDeposit_) return DrawPassWithHardwareDeposit<Format>(pass, sourceY, out, undecided);
 #endif
-    return SweepPass(pass, sourceY, out, undecided, TPortableDeposit{});
+    return SweepPass<Format>(pass, sourceY, out, undecided, TPortableDeposit{});
   }
 
 #if defined(BLEED_HARDWARE_DEPOSIT)
   // The same loop compiled for BMI2, so that the deposit is one instruction.
+  template <class Format>
   [[gnu::target("bmi2")]] bool DrawPassWithHardwareDeposit(const PassColumns& pass, std::int32_t sourceY,
                                                            std::uint32_t* out, UndecidedRow& undecided) const {
-    return SweepPass(pass, sourceY, out, undecided, THardwareDeposit{});
+    return SweepPass<Format>(pass, sourceY, out, undecided, THardwareDeposit{});
   }
 #endif
 
-  template <class Deposit>
+  template <class Format, class Deposit>
   [[gnu::always_inline]] bool SweepPass(const PassColumns& pass, std::int32_t sourceY, std::uint32_t* out,
                                         UndecidedRow& undecided, Deposit deposit) const {
     const std::uint64_t* sourceBits = nonWhite_.Row(sourceY);
-    const std::uint32_t* sourceRow = source_.Row(sourceY);
+    const std::uint8_t* sourceRow = source_.RowBytes(sourceY);
     // Locals, read once: the pixel stores below could otherwise alias them.
     const std::vector<std::int32_t>& live = undecided.Live();
     const std::int32_t* next = std::lower_bound(live.data(), live.data() + live.size(), pass.firstWord);
@@ -471,11 +579,11 @@ class BleedRenderer {
       openBits &= ~hits;
       emptied = emptied || openBits == 0;
       std::uint32_t* pixels = out + w * kWordBits;
-      const std::uint32_t* samples = sourceRow + columns.firstSource;
+      const std::uint8_t* samples = sourceRow + std::int64_t{columns.firstSource} * Format::kBytes;
       const ColumnOffsets& offsets = pass.offsets[w - firstWord];
       for (std::uint64_t rest = hits; rest != 0; rest &= rest - 1) {
         const int bit = std::countr_zero(rest);
-        pixels[bit] = samples[offsets[Index(bit)]] & kColorBits;
+        pixels[bit] = PixelAt<Format>(samples, offsets[Index(bit)]);
       }
     }
     return emptied;
@@ -493,9 +601,11 @@ class BleedRenderer {
   // pixel of the block is white. So the block rows' non-white bits, ORed,
   // tell which pixels the pass decides. True when it decides the last
   // undecided pixel of a word.
-  bool DrawShrinkingPass(std::int32_t y, std::uint32_t* out, UndecidedRow& undecided, RowScratch& scratch) const {
+  template <class Format>
+  bool DrawShrinkingPass(std::int32_t y, std::uint32_t* out, RowScratch& scratch) const {
+    UndecidedRow& undecided = scratch.undecided;
     std::vector<std::uint64_t>& blockBits = scratch.blockBits;
-    std::vector<const std::uint32_t*>& lines = scratch.blockLines;
+    std::vector<const std::uint8_t*>& lines = scratch.blockLines;
     const raster::SourceSpan rows = SpanAt(shrinking_.rows, y);
     if (rows.count == 0) return false;
     std::fill(blockBits.begin(), blockBits.end(), 0);
@@ -503,7 +613,7 @@ class BleedRenderer {
     for (std::int32_t row = rows.first; row < rows.first + rows.count; ++row) {
       const std::uint64_t* bits = nonWhite_.Row(row);
       for (std::size_t i = 0; i < blockBits.size(); ++i) blockBits[i] |= bits[i];
-      lines.push_back(source_.Row(row));
+      lines.push_back(source_.RowBytes(row));
     }
     const std::int64_t begin = shrinking_.columns.destBegin;
     const std::int64_t end = begin + static_cast<std::int64_t>(shrinking_.columns.spans.size());
@@ -520,7 +630,7 @@ class BleedRenderer {
       for (std::uint64_t rest = candidates; rest != 0; rest &= rest - 1) {
         const int bit = std::countr_zero(rest);
         const raster::SourceSpan columns = shrinking_.columns.spans[Index(x0 + bit - begin)];
-        const std::uint32_t sample = BlockAnd(lines, columns);
+        const std::uint32_t sample = BlockAnd<Format>(lines, columns);
         if (sample == kWhite) continue;
         out[x0 + bit] = sample;
         openBits &= ~(std::uint64_t{1} << bit);
@@ -552,11 +662,13 @@ class BleedRenderer {
   }
 
   // The AND of a block: the source rows' pixels (lines) in the columns given.
-  static std::uint32_t BlockAnd(const std::vector<const std::uint32_t*>& lines, raster::SourceSpan columns) {
+  template <class Format>
+  static std::uint32_t BlockAnd(const std::vector<const std::uint8_t*>& lines, raster::SourceSpan columns) {
     std::uint32_t value = kWhite;
-    for (const std::uint32_t* line : lines)
-      for (std::int32_t column = columns.first; column < columns.first + columns.count; ++column) value &= line[column];
-    return value & kColorBits;
+    for (const std::uint8_t* line : lines)
+      for (std::int32_t column = columns.first; column < columns.first + columns.count; ++column)
+        value &= PixelAt<Format>(line, column);
+    return value;
   }
 
   // The pixels nothing painted, on a composite that holds no pixels yet.
@@ -573,7 +685,6 @@ class BleedRenderer {
   }
 
   PixelView source_;
-  PixelView composite_;
   Geometry g_;
   TBleedOptions options_;
   unsigned threads_;
@@ -585,12 +696,69 @@ class BleedRenderer {
 
 std::optional<Geometry> GeometryOf(TBitmap& source, std::int32_t outputWidth, std::int32_t outputHeight,
                                    std::int32_t inset) {
-  const std::optional<PixelView> picture = PixelView::Of(source);
+  const std::optional<PixelView> picture = PixelView::Of(source, PixelView::Depths::Also24);
   if (!picture) return std::nullopt;
   const Geometry geometry{picture->Width(), picture->Height(), outputWidth, outputHeight, inset};
   if (!geometry.Fits()) return std::nullopt;
   return geometry;
 }
+
+unsigned ThreadsOf(const Geometry& g, TBleedOptions options) {
+  return options.threads != 0 ? options.threads : ThreadsFor(g.outputHeight, std::int64_t{g.outputWidth} * 4);
+}
+
+// A band of rows is what a thread renders before it writes: small enough to
+// stay in its core's cache until it is written.
+constexpr std::int64_t kBandBytes = std::int64_t{256} << 10;
+
+// The composite's rows written band by band in the order its memory holds
+// them, each band rendered into its thread's own buffer: the threads render
+// the next bands while one of them writes.
+class BandWriter {
+ public:
+  BandWriter(const BleedRenderer& renderer, const PixelView& composite)
+      : renderer_(renderer), composite_(composite),
+        rowsPerBand_(static_cast<std::int32_t>(
+            std::clamp<std::int64_t>(kBandBytes / composite.Stride(), 1, composite.Height()))) {
+    // Everything a thread needs is made here, before the file is.
+    workers_.reserve(renderer.Threads());
+    for (unsigned i = 0; i < renderer.Threads(); ++i) workers_.emplace_back(renderer.Sizes(), BandPixels());
+  }
+
+  void Write(TStream& stream) {
+    const std::int32_t bands = (composite_.Height() + rowsPerBand_ - 1) / rowsPerBand_;
+    ShareOutInOrder(
+        bands, 1, static_cast<unsigned>(workers_.size()),
+        [&](unsigned worker, std::int32_t band, std::int32_t) { Render(workers_[worker], band); },
+        [&](unsigned worker, std::int32_t band, std::int32_t) {
+          stream.WriteBuffer(workers_[worker].pixels.data(), RowsOf(band) * composite_.Stride());
+        });
+  }
+
+ private:
+  struct Worker {
+    Worker(const Geometry& g, std::size_t pixelCount) : scratch(g), pixels(pixelCount) {}
+    BleedRenderer::RowScratch scratch;
+    std::vector<std::uint32_t> pixels;
+  };
+
+  std::size_t BandPixels() const { return Index(rowsPerBand_) * Index(composite_.Width()); }
+  std::int32_t RowsOf(std::int32_t band) const {
+    return std::min(rowsPerBand_, composite_.Height() - band * rowsPerBand_);
+  }
+
+  void Render(Worker& worker, std::int32_t band) const {
+    const std::int32_t firstRow = band * rowsPerBand_;
+    for (std::int32_t i = 0; i < RowsOf(band); ++i)
+      renderer_.RenderRow(composite_.DeviceRow(firstRow + i), worker.pixels.data() + Index(i) * Index(composite_.Width()),
+                          worker.scratch);
+  }
+
+  const BleedRenderer& renderer_;
+  PixelView composite_;
+  std::int32_t rowsPerBand_;
+  std::vector<Worker> workers_;
+};
 
 }  // namespace
 
@@ -599,18 +767,56 @@ bool BleedDirectFits(TBitmap& source, std::int32_t outputWidth, std::int32_t out
 }
 
 bool DrawBleedDirect(TBitmap& source, TBitmap& composite, std::int32_t inset, TBleedOptions options) {
-  if (!PixelView::Of(composite)) return false;
+  if (!PixelView::Of(composite, PixelView::Depths::Only32)) return false;
   const std::optional<Geometry> geometry = GeometryOf(source, composite.Width(), composite.Height(), inset);
   if (!geometry) return false;
   // As a drawing operation would: private storage first, a change notice after.
   composite.PrepareToModify();
-  const std::optional<PixelView> output = PixelView::Of(composite);
+  const std::optional<PixelView> output = PixelView::Of(composite, PixelView::Depths::Only32);
   if (!output) return false;
-  const unsigned threads =
-      options.threads != 0 ? options.threads
-                           : ThreadsFor(geometry->outputHeight, std::int64_t{geometry->outputWidth} * 4);
-  const BleedRenderer renderer(*PixelView::Of(source), *output, *geometry, options, threads);
-  renderer.Render();
+  const BleedRenderer renderer(*PixelView::Of(source, PixelView::Depths::Also24), *geometry, options,
+                               ThreadsOf(*geometry, options));
+  renderer.Render(*output);
   composite.NotifyChange(&composite);
   return true;
+}
+
+namespace {
+
+// The direct renderer's bytes for composite, written by store, which writes
+// the composite as a BMP with the pixel writer it is given.
+template <class Store>
+bool WriteBleedDirect(TBitmap& source, TBitmap& composite, std::int32_t inset, unsigned threads, Store store) {
+  const std::optional<PixelView> output = PixelView::Of(composite, PixelView::Depths::Only32);
+  if (!output || output->Stride() != std::int64_t{output->Width()} * 4) return false;
+  const std::optional<Geometry> geometry = GeometryOf(source, composite.Width(), composite.Height(), inset);
+  if (!geometry) return false;
+  const TBleedOptions options{TUnpaintedPixels::White, threads};
+  const BleedRenderer renderer(*PixelView::Of(source, PixelView::Depths::Also24), *geometry, options,
+                               ThreadsOf(*geometry, options));
+  BandWriter bands(renderer, *output);
+  const std::int64_t compositeBytes = output->Stride() * output->Height();
+  store([&](TStream& stream, std::uint32_t pixelBytes) {
+    if (pixelBytes == compositeBytes) return bands.Write(stream);
+    // Not for a 32-bit section, whose memory holds what its header says; if
+    // ever, the composite is drawn and its memory written as it stands.
+    renderer.Render(*output);
+    stream.WriteBuffer(composite.SharedImage().Section.dsBm.bmBits, pixelBytes);
+  });
+  return true;
+}
+
+}  // namespace
+
+bool StoreBleedDirect(TBitmap& source, TBitmap& composite, std::int32_t inset, const std::string& fileName,
+                      unsigned threads) {
+  return WriteBleedDirect(source, composite, inset, threads, [&](const TBitmap::TPixelWriter& writePixels) {
+    composite.StoreFileWritingPixels(fileName, writePixels);
+  });
+}
+
+bool StoreBleedDirect(TBitmap& source, TBitmap& composite, std::int32_t inset, TStream& stream, unsigned threads) {
+  return WriteBleedDirect(source, composite, inset, threads, [&](const TBitmap::TPixelWriter& writePixels) {
+    composite.StoreStreamWritingPixels(stream, writePixels);
+  });
 }

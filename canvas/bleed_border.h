@@ -8,8 +8,10 @@
 // pixels over the composite. Then the picture's non-white pixels are drawn at
 // (inset, inset).
 #include <cstdint>
+#include <string>
 
 class TBitmap;
+class TStream;
 
 // Gives source and work what the passes draw with: white is the key colour of
 // both, fixed in the picture and found by the work image, whose canvas clears
@@ -35,8 +37,8 @@ struct TBleedOptions {
   unsigned threads = 0;
 };
 
-// True when the direct renderer can draw the border of source (a 32-bit BI_RGB
-// section) on a composite of this size: one at least as large as the picture
+// True when the direct renderer can draw the border of source (a 32-bit or
+// 24-bit BI_RGB section, read as the 32 bits it converts to) on a composite of this size: one at least as large as the picture
 // placed at (inset, inset), and every pass but the last one enlarging.
 bool BleedDirectFits(TBitmap& source, std::int32_t outputWidth, std::int32_t outputHeight, std::int32_t inset);
 
@@ -45,3 +47,17 @@ bool BleedDirectFits(TBitmap& source, std::int32_t outputWidth, std::int32_t out
 // time. Returns false, drawing nothing, unless BleedDirectFits and composite
 // is a 32-bit BI_RGB section.
 bool DrawBleedDirect(TBitmap& source, TBitmap& composite, std::int32_t inset, TBleedOptions options = {});
+
+// Writes the file composite.StoreFile(fileName) would write after
+// DrawBleedDirect with unpainted pixels made white, composite being a 32-bit
+// section without padding (as an empty 32-bit bitmap sized gets): the rows
+// are rendered a band at a time as they are written, so the composite's own
+// pixels are never touched and it may be sized unfilled. Everything the
+// rendering needs is made before the file is created. Returns false,
+// creating no file, when DrawBleedDirect could not draw. threads: as in
+// TBleedOptions.
+bool StoreBleedDirect(TBitmap& source, TBitmap& composite, std::int32_t inset, const std::string& fileName,
+                      unsigned threads = 0);
+// The same written to a stream, as composite.StoreStream would write it.
+bool StoreBleedDirect(TBitmap& source, TBitmap& composite, std::int32_t inset, TStream& stream,
+                      unsigned threads = 0);

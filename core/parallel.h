@@ -26,3 +26,17 @@ void ShareOut(std::int32_t count, std::int32_t chunk, unsigned threads, const TC
 // The same with the threads started by starter (tests make it fail).
 void ShareOut(std::int32_t count, std::int32_t chunk, unsigned threads, const TChunkWork& work,
               const TThreadStarter& starter);
+
+// Work on the items [first, last) by the thread numbered worker: 0 is the
+// calling thread, the others 1 .. threads - 1, so that each may keep
+// scratch memory of its own, made before the loop.
+using TWorkerChunkWork = std::function<void(unsigned worker, std::int32_t first, std::int32_t last)>;
+
+// ShareOut for chunks whose results are handed on in order (written to a
+// file, say): a thread makes a chunk, waits until every earlier chunk has
+// been handed on, then hands its own on, one thread at a time. While one
+// thread hands on, the others make the next chunks.
+void ShareOutInOrder(std::int32_t count, std::int32_t chunk, unsigned threads, const TWorkerChunkWork& make,
+                     const TWorkerChunkWork& handOn);
+void ShareOutInOrder(std::int32_t count, std::int32_t chunk, unsigned threads, const TWorkerChunkWork& make,
+                     const TWorkerChunkWork& handOn, const TThreadStarter& starter);

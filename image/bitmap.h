@@ -3,7 +3,9 @@
 // objects, with handles, sections and palettes made on demand.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
 
 #include "core/color.h"
 #include "core/stream.h"
@@ -92,6 +94,14 @@ class TBitmap : public TGraphic {
   // SetWidth and SetHeight size it.
   void SetSizeUnfilled(std::int32_t width, std::int32_t height);
   bool IsMono();
+  // Stores the bitmap as StoreFile does, except that writePixels writes its
+  // pixel bytes (pixelBytes of them, in the order the memory holds them),
+  // for a caller that works them out as they are written rather than keeping
+  // them in the bitmap. A bitmap that keeps the bytes of a compressed file
+  // writes those, and writePixels is not called.
+  using TPixelWriter = std::function<void(TStream& stream, std::uint32_t pixelBytes)>;
+  void StoreFileWritingPixels(const std::string& fileName, const TPixelWriter& writePixels);
+  void StoreStreamWritingPixels(TStream& stream, const TPixelWriter& writePixels);
   TBitmapCanvas& Canvas();
   bool HasCanvas() const { return canvas_ != nullptr; }
 
@@ -122,7 +132,7 @@ class TBitmap : public TGraphic {
 
   void ReadBmpImage(TStream& stream, std::int64_t count);
   void ReadBmpBody(TStream& stream, std::int64_t remaining, const gdi::BITMAPFILEHEADER& fileHeader);
-  void WriteBmp(TStream& stream, bool withByteCount);
+  void WriteBmp(TStream& stream, bool withByteCount, const TPixelWriter* writePixels = nullptr);
 
  private:
   TBitmapImage* sharedImage_ = nullptr;

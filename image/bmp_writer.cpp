@@ -63,7 +63,15 @@ void TBitmap::StoreStream(TStream& stream) { WriteBmp(stream, false); }
 
 void TBitmap::StoreData(TStream& stream) { WriteBmp(stream, true); }
 
-void TBitmap::WriteBmp(TStream& stream, bool withByteCount) {
+void TBitmap::StoreFileWritingPixels(const std::string& fileName, const TPixelWriter& writePixels) {
+  StoreFileWith(fileName, [&](TStream& stream) { WriteBmp(stream, false, &writePixels); });
+}
+
+void TBitmap::StoreStreamWritingPixels(TStream& stream, const TPixelWriter& writePixels) {
+  WriteBmp(stream, false, &writePixels);
+}
+
+void TBitmap::WriteBmp(TStream& stream, bool withByteCount, const TPixelWriter* writePixels) {
   gdi::BITMAPFILEHEADER fileHeader;
   fileHeader.bfType = kBmpSignature;
 
@@ -143,5 +151,8 @@ void TBitmap::WriteBmp(TStream& stream, bool withByteCount) {
   }
   const void* pixels = image.Section.dsBm.bmBits;
   contextLock.reset();
-  stream.WriteBuffer(pixels, pixelBytes);
+  if (writePixels)
+    (*writePixels)(stream, pixelBytes);
+  else
+    stream.WriteBuffer(pixels, pixelBytes);
 }

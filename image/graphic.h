@@ -63,6 +63,8 @@ class TGraphic : public TPersistent {
  protected:
   // Takes the flag over without a notification (assignment notifies once).
   void StoreUseTransparency(bool value) { useTransparency_ = value; }
+  // Creates (or replaces) the file as StoreFile does and lets store write it.
+  static void StoreFileWith(const std::string& fileName, const std::function<void(TStream&)>& store);
 
  private:
   bool isModified_ = false;

@@ -1,4 +1,5 @@
 // Loading and storing a graphic through a named file.
+#include <functional>
 #include <string>
 
 #include "core/exceptions.h"
@@ -29,11 +30,15 @@ void TGraphic::LoadFile(const std::string& fileName) {
 }
 
 void TGraphic::StoreFile(const std::string& fileName) {
+  StoreFileWith(fileName, [this](TStream& stream) { StoreStream(stream); });
+}
+
+void TGraphic::StoreFileWith(const std::string& fileName, const std::function<void(TStream&)>& store) {
   const sys::HANDLE handle = sys::CreateFileA(fileName.c_str(), sys::GENERIC_READ | sys::GENERIC_WRITE, 0, nullptr,
                                               sys::CREATE_ALWAYS, sys::FILE_ATTRIBUTE_NORMAL, sys::HANDLE{});
   if (handle == sys::INVALID_HANDLE_VALUE) RaiseFileError<EFCreateError>(Msg::FCreateError, fileName);
   THandleStream stream(handle);
-  StoreStream(stream);
+  store(stream);
   // Some write failures are reported only when the file is closed.
   stream.Close();
 }

@@ -44,35 +44,41 @@ void BleedBorder(const std::string& inputPath) {
   const std::int32_t outputWidth = Grown(sourceWidth, margin);
   const std::int32_t outputHeight = Grown(sourceHeight, margin);
   CheckedImageBytes(outputWidth, outputHeight, 32);
+  const std::int32_t inset = RoundToNearest(margin / 2.0);
 
+  // The direct renderer reads a 24-bit picture as it was loaded: converting
+  // it to 32 bits would change no colour, only spend the time and memory.
+  if (!BleedDirectFits(*source, outputWidth, outputHeight, inset)) source->SetDepth(TPixelDepth::pd32Bit);
   // Work and composite are still empty: the depth decides the storage they
   // get when they are sized.
-  source->SetDepth(TPixelDepth::pd32Bit);
   work->SetDepth(TPixelDepth::pd32Bit);
   composite->SetDepth(TPixelDepth::pd32Bit);
   PrepareBleedBitmaps(*source, *work);
+  const std::string outputPath = inputPath + ".bmp";
 
-  const std::int32_t inset = RoundToNearest(margin / 2.0);
-  // The border passes and the picture over them: computed directly for a
-  // 32-bit picture, which writes every composite pixel (white where nothing
-  // is drawn, the colour sizing would have cleared it to), so the composite
-  // is sized without that clearing. Anything else is drawn pass by pass on a
-  // composite that sizing clears to white (it has no canvas yet); only the
-  // passes need the work image, so only they give it its pixels.
+  // The border passes and the picture over them: computed directly, a band
+  // of rows at a time as the file is written, which gives every pixel (white
+  // where nothing is drawn, the colour sizing would have cleared it to). So
+  // the composite is sized without that clearing and its own pixels are
+  // never set, and the picture lives until the file is written.
   if (BleedDirectFits(*source, outputWidth, outputHeight, inset)) {
     composite->SetSizeUnfilled(outputWidth, outputHeight);
-    DrawBleedDirect(*source, *composite, inset, {TUnpaintedPixels::White});
-  } else {
-    composite->SetWidth(outputWidth);
-    composite->SetHeight(outputHeight);
-    work->SetWidth(outputWidth);
-    work->SetHeight(outputHeight);
-    DrawBleedPasses(*source, *work, *composite, inset);
+    if (StoreBleedDirect(*source, *composite, inset, outputPath)) return;
+    // Not so for the section just made; were it, the passes draw the border.
+    composite = std::make_unique<TBitmap>();
+    composite->SetDepth(TPixelDepth::pd32Bit);
   }
-
+  // Pass by pass, on a composite that sizing clears to white (it has no
+  // canvas yet); only the passes need the work image, so only they give it
+  // its pixels.
+  composite->SetWidth(outputWidth);
+  composite->SetHeight(outputHeight);
+  work->SetWidth(outputWidth);
+  work->SetHeight(outputHeight);
+  DrawBleedPasses(*source, *work, *composite, inset);
   source.reset();
   work.reset();
-  composite->StoreFile(inputPath + ".bmp");
+  composite->StoreFile(outputPath);
   composite.reset();
 }
 

@@ -1,4 +1,5 @@
-// The direct bleed renderer against the passes it replaces: every byte equal.
+// The direct bleed renderer against the passes it replaces: every byte equal,
+// drawn on a composite or written band by band, from 32-bit or 24-bit pictures.
 #include <gtest/gtest.h>
 
 #include <cfenv>
@@ -12,6 +13,7 @@
 #include "canvas/bleed_border.h"
 #include "canvas/canvas.h"
 #include "canvas/tools.h"
+#include "core/stream.h"
 #include "image/bitmap.h"
 #include "platform/gdi.h"
 #include "tests/support/library_fixture.h"
@@ -29,33 +31,40 @@ struct Picture {
 
 std::int32_t RoundHalfEven(double value) { return static_cast<std::int32_t>(std::nearbyint(value)); }
 
-// A 32-bit section holding the picture's bytes, in either row order.
-void Fill(TBitmap& bitmap, const Picture& picture) {
+// A 32-bit section holding the picture's bytes, or a 24-bit one holding its
+// colours, in either row order.
+void Fill(TBitmap& bitmap, const Picture& picture, std::uint16_t bitCount = 32) {
   gdi::BITMAPINFO info{};
   info.bmiHeader.biSize = sizeof(gdi::BITMAPINFOHEADER);
   info.bmiHeader.biWidth = picture.width;
   info.bmiHeader.biHeight = picture.topDown ? -picture.height : picture.height;
   info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biBitCount = bitCount;
   void* bits = nullptr;
   const gdi::HBITMAP section = gdi::CreateDIBSection({}, &info, gdi::DIB_RGB_COLORS, &bits, {}, 0);
   ASSERT_TRUE(section);
-  for (std::int32_t y = 0; y < picture.height; ++y) {
-    const std::int32_t memoryRow = picture.topDown ? y : picture.height - 1 - y;
-    std::memcpy(static_cast<std::uint8_t*>(bits) + std::size_t(memoryRow) * std::size_t(picture.width) * 4,
-                &picture.pixels[std::size_t(y) * std::size_t(picture.width)], std::size_t(picture.width) * 4);
-  }
   gdi::DIBSECTION record{};
   ASSERT_EQ(gdi::GetObjectA(section, sizeof record, &record), int(sizeof record));
+  const std::size_t pixelBytes = bitCount / 8;
+  for (std::int32_t y = 0; y < picture.height; ++y) {
+    const std::int32_t memoryRow = picture.topDown ? y : picture.height - 1 - y;
+    auto* row = static_cast<std::uint8_t*>(bits) + std::size_t(memoryRow) * std::size_t(record.dsBm.bmWidthBytes);
+    for (std::int32_t x = 0; x < picture.width; ++x)
+      std::memcpy(row + std::size_t(x) * pixelBytes, &picture.pixels[std::size_t(y) * std::size_t(picture.width) + x],
+                  pixelBytes);
+  }
   bitmap.AttachImage(section, {}, nullptr, false, record);
 }
 
-// How a test renders: the thread count (0: the renderer's choice), and
-// whether the composite holds stray bytes (fourth bytes included) before the
-// passes run, which the pixels no pass paints must keep.
-struct Setup {
+// How a test renders: the thread count (0: the renderer's choice), whether
+// the composite holds stray bytes (fourth bytes included) before the passes
+// run, which the pixels no pass paints must keep, and whether the picture is
+// a 24-bit one, which the passes convert to 32 bits and the direct renderer
+// reads as it is.
+struct RenderSetup {
   unsigned threads = 0;
   bool stainedComposite = false;
+  bool source24 = false;
 };
 
 void Stain(TBitmap& composite, unsigned seed) {
@@ -72,10 +81,10 @@ std::vector<std::uint8_t> BytesOf(TBitmap& bitmap) {
 }
 
 // The command's set-up and its passes or the direct renderer; the composite's bytes.
-std::vector<std::uint8_t> Render(const Picture& picture, bool direct, const Setup& setup) {
+std::vector<std::uint8_t> Render(const Picture& picture, bool direct, const RenderSetup& setup) {
   TBitmap source, work, composite;
-  Fill(source, picture);
-  source.SetDepth(TPixelDepth::pd32Bit);
+  Fill(source, picture, setup.source24 ? 24 : 32);
+  if (!direct) source.SetDepth(TPixelDepth::pd32Bit);
   work.SetDepth(TPixelDepth::pd32Bit);
   composite.SetDepth(TPixelDepth::pd32Bit);
   const std::int32_t margin = RoundHalfEven(std::min(picture.width, picture.height) / 8.0);
@@ -142,7 +151,7 @@ Picture Make(std::int32_t width, std::int32_t height, const Pattern& pattern, bo
   return picture;
 }
 
-void ExpectSameBytes(const Picture& picture, const std::string& what, const Setup& setup = {}) {
+void ExpectSameBytes(const Picture& picture, const std::string& what, const RenderSetup& setup = {}) {
   const std::vector<std::uint8_t> passes = Render(picture, false, setup);
   const std::vector<std::uint8_t> direct = Render(picture, true, setup);
   ASSERT_EQ(passes.size(), direct.size()) << what;
@@ -158,8 +167,11 @@ TEST(BleedBorder, DirectRendererGivesThePassesBytesForEveryShorterSide) {
     const std::int32_t longer = side + (side * 7) % 23;
     for (const auto& [name, pattern] : Patterns()) {
       const bool topDown = (side % 3) == 0;
-      ExpectSameBytes(Make(longer, side, pattern, topDown, seed++), name + ", wide, side " + std::to_string(side));
-      ExpectSameBytes(Make(side, longer, pattern, !topDown, seed++), name + ", tall, side " + std::to_string(side));
+      const RenderSetup setup{0, false, side % 2 == 0};
+      ExpectSameBytes(Make(longer, side, pattern, topDown, seed++), name + ", wide, side " + std::to_string(side),
+                      setup);
+      ExpectSameBytes(Make(side, longer, pattern, !topDown, seed++), name + ", tall, side " + std::to_string(side),
+                      setup);
     }
   }
 }
@@ -180,7 +192,7 @@ TEST(BleedBorder, DirectRendererGivesThePassesBytesForLargerPictures) {
       ExpectSameBytes(Make(width, height, pattern, topDown, seed++),
                       name + " " + std::to_string(width) + "x" + std::to_string(height) + ", threads " +
                           std::to_string(threads),
-                      {threads, false});
+                      {threads, false, seed % 3 == 0});
     }
 }
 
@@ -207,15 +219,64 @@ TEST(BleedBorder, DirectRendererOnAnUnfilledCompositeGivesTheBytesOfAClearedOne)
   }
 }
 
-TEST(BleedBorder, DirectRendererDeclinesAPictureThatIsNotA32BitSection) {
+// The composite's file written band by band as the rows are rendered: the
+// bytes the passes' composite is stored as. The sizes give one band and many
+// (with a last band shorter than the others); the composite is sized
+// unfilled, its pixels never set.
+TEST(BleedBorder, WritingBandByBandGivesTheFileOfThePassesComposite) {
+  struct Case {
+    std::int32_t width, height;
+    unsigned threads;
+    bool source24;
+  };
+  const Case cases[] = {{40, 30, 1, true}, {420, 300, 1, false}, {420, 300, 2, true}, {733, 410, 3, true},
+                        {410, 733, 0, false}};
+  unsigned seed = 4000;
+  for (const Case& c : cases)
+    for (const auto& [name, pattern] : Patterns()) {
+      const std::string what = name + " " + std::to_string(c.width) + "x" + std::to_string(c.height) + ", threads " +
+                               std::to_string(c.threads) + (c.source24 ? ", 24 bits" : ", 32 bits");
+      const Picture picture = Make(c.width, c.height, pattern, seed % 2 == 0, seed);
+      ++seed;
+      TBitmap reference, source, composite;
+      Fill(reference, picture, c.source24 ? 24 : 32);
+      const std::int32_t margin = RoundHalfEven(std::min(c.width, c.height) / 8.0);
+      TBitmap passes;
+      passes.SetDepth(TPixelDepth::pd32Bit);
+      passes.SetWidth(c.width + margin);
+      passes.SetHeight(c.height + margin);
+      TMemoryStream expected;
+      {
+        TBitmap work;
+        work.SetDepth(TPixelDepth::pd32Bit);
+        work.SetWidth(c.width + margin);
+        work.SetHeight(c.height + margin);
+        reference.SetDepth(TPixelDepth::pd32Bit);
+        PrepareBleedBitmaps(reference, work);
+        DrawBleedPasses(reference, work, passes, RoundHalfEven(margin / 2.0));
+        passes.StoreStream(expected);
+      }
+      Fill(source, picture, c.source24 ? 24 : 32);
+      composite.SetDepth(TPixelDepth::pd32Bit);
+      composite.SetSizeUnfilled(c.width + margin, c.height + margin);
+      TMemoryStream written;
+      ASSERT_TRUE(StoreBleedDirect(source, composite, RoundHalfEven(margin / 2.0), written, c.threads)) << what;
+      EXPECT_TRUE(written.Bytes() == expected.Bytes()) << what;
+    }
+}
+
+TEST(BleedBorder, DirectRendererDeclinesAPictureThatIsNotA24Or32BitSection) {
   TBitmap source, composite;
-  source.SetDepth(TPixelDepth::pd24Bit);
+  source.SetDepth(TPixelDepth::pd16Bit);
   source.SetWidth(8);
   source.SetHeight(8);
   composite.SetDepth(TPixelDepth::pd32Bit);
   composite.SetWidth(9);
   composite.SetHeight(9);
   EXPECT_FALSE(DrawBleedDirect(source, composite, 0));
+  TMemoryStream stream;
+  EXPECT_FALSE(StoreBleedDirect(source, composite, 0, stream));
+  EXPECT_EQ(stream.Bytes().size(), 0u);
   TBitmap empty;
   EXPECT_FALSE(DrawBleedDirect(empty, composite, 0));
 }

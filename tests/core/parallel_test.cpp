@@ -1,8 +1,10 @@
 // Sharing a loop among threads: every item once, fewer threads when some
-// cannot start, and a failure in any thread rethrown to the caller.
+// cannot start, and a failure in any thread rethrown to the caller; chunks
+// handed on in order, each on the thread that made it.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <mutex>
 #include <new>
 #include <stdexcept>
 #include <system_error>
@@ -61,6 +63,61 @@ TEST(ShareOut, RethrowsAFailureOfAnyThreadToTheCaller) {
   for (unsigned threads : {1u, 2u, 4u}) EXPECT_THROW(ShareOut(500, 5, threads, failing), std::bad_alloc) << threads;
   const TChunkWork logicFailure = [](std::int32_t, std::int32_t) { throw std::runtime_error("failed"); };
   EXPECT_THROW(ShareOut(100, 1, 3, logicFailure), std::runtime_error);
+}
+
+// Records the chunks handed on and checks that each was made by the same
+// worker just before, into that worker's own slot.
+struct OrderedTally {
+  explicit OrderedTally(unsigned threads) : madeBy(threads, -1) {}
+  TWorkerChunkWork Make() {
+    return [this](unsigned worker, std::int32_t first, std::int32_t) { madeBy.at(worker) = first; };
+  }
+  TWorkerChunkWork HandOn() {
+    return [this](unsigned worker, std::int32_t first, std::int32_t last) {
+      const std::lock_guard<std::mutex> guard(lock);
+      if (madeBy.at(worker) != first) wrongWorker = true;
+      for (std::int32_t i = first; i < last; ++i) handedOn.push_back(i);
+    };
+  }
+  bool InOrder(std::int32_t count) const {
+    if (wrongWorker || handedOn.size() != static_cast<std::size_t>(count)) return false;
+    for (std::int32_t i = 0; i < count; ++i)
+      if (handedOn[static_cast<std::size_t>(i)] != i) return false;
+    return true;
+  }
+  std::vector<std::int32_t> madeBy;  // per worker: the first item of its last chunk made
+  std::mutex lock;
+  std::vector<std::int32_t> handedOn;
+  bool wrongWorker = false;
+};
+
+TEST(ShareOutInOrder, HandsEveryChunkOnInOrderFromTheThreadThatMadeIt) {
+  for (unsigned threads : {1u, 2u, 3u, 8u}) {
+    for (std::int32_t chunk : {1, 7}) {
+      OrderedTally tally(threads);
+      ShareOutInOrder(2000, chunk, threads, tally.Make(), tally.HandOn());
+      EXPECT_TRUE(tally.InOrder(2000)) << threads << " threads, chunks of " << chunk;
+    }
+  }
+  int attempts = 0;
+  const TThreadStarter startsOne = [&](std::function<void()> body) {
+    if (attempts++ >= 1) throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    return std::thread(std::move(body));
+  };
+  OrderedTally tally(4);
+  ShareOutInOrder(500, 2, 4, tally.Make(), tally.HandOn(), startsOne);
+  EXPECT_TRUE(tally.InOrder(500)) << "one helper thread started";
+}
+
+TEST(ShareOutInOrder, AFailureInMakingOrHandingOnReachesTheCallerWithoutAHang) {
+  const TWorkerChunkWork nothing = [](unsigned, std::int32_t, std::int32_t) {};
+  const TWorkerChunkWork failsAt250 = [](unsigned, std::int32_t first, std::int32_t last) {
+    if (first <= 250 && 250 < last) throw std::bad_alloc();
+  };
+  for (unsigned threads : {1u, 2u, 4u}) {
+    EXPECT_THROW(ShareOutInOrder(500, 5, threads, failsAt250, nothing), std::bad_alloc) << threads;
+    EXPECT_THROW(ShareOutInOrder(500, 5, threads, nothing, failsAt250), std::bad_alloc) << threads;
+  }
 }
 
 }  // namespace

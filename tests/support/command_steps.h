@@ -1,14 +1,16 @@
 #pragma once
 // The bleed border command's steps on BMP bytes in memory, as the library
-// runs them: load, the conversion to 32 bits, the sizes, the border (drawn
-// directly where the picture allows it, or always by the pass loop) and the
-// write to a memory stream. Shared by the command's fuzz target, the replay
+// runs them: load, the sizes, the border and the write to a memory stream
+// (drawn and written band by band where the direct renderer takes the
+// picture, or drawn by the pass loop after the conversion to 32 bits, always
+// so when asked). Shared by the command's fuzz target, the replay
 // of its corpus and the end-to-end tests, which compare the program's output
 // with these steps.
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -47,20 +49,26 @@ inline void Load(TBitmap& bitmap, const std::uint8_t* data, std::size_t size) {
 }
 
 // The steps after the load on source, whose geometry is g; the written file.
+// The direct renderer is given the picture as loaded when it reads it (a
+// 24-bit one is not converted) and writes band by band, as the command does.
 inline std::vector<std::uint8_t> Compose(TBitmap& source, const Geometry& g, bool direct) {
   TBitmap work, composite;
-  source.SetDepth(TPixelDepth::pd32Bit);
+  direct = direct && BleedDirectFits(source, g.width, g.height, g.inset);
+  if (!direct) source.SetDepth(TPixelDepth::pd32Bit);
   work.SetDepth(TPixelDepth::pd32Bit);
   composite.SetDepth(TPixelDepth::pd32Bit);
   PrepareBleedBitmaps(source, work);
+  TMemoryStream output;
+  if (direct) {
+    composite.SetSizeUnfilled(g.width, g.height);
+    if (StoreBleedDirect(source, composite, g.inset, output)) return output.Bytes();
+    throw std::logic_error("the direct renderer declined a picture it fits");
+  }
   composite.SetWidth(g.width);
   composite.SetHeight(g.height);
-  if (!direct || !DrawBleedDirect(source, composite, g.inset)) {
-    work.SetWidth(g.width);
-    work.SetHeight(g.height);
-    DrawBleedPasses(source, work, composite, g.inset);
-  }
-  TMemoryStream output;
+  work.SetWidth(g.width);
+  work.SetHeight(g.height);
+  DrawBleedPasses(source, work, composite, g.inset);
   composite.StoreStream(output);
   return output.Bytes();
 }
