@@ -19,6 +19,7 @@
 #include "core/parallel.h"
 #include "core/stream.h"
 #include "image/bitmap.h"
+#include "platform/raster_surface.h"
 #include "platform/stretch_map.h"
 
 void PrepareBleedBitmaps(TBitmap& source, TBitmap& work) {
@@ -236,10 +237,15 @@ class NonWhiteBits {
       const std::int32_t count = std::min(kWordBits, width - x0);
       const std::uint8_t* first = pixels + std::int64_t{x0} * Format::kBytes;
       std::uint64_t word;
-      if constexpr (Format::kBytes == TRgb32::kBytes)
+      if constexpr (Format::kBytes == TRgb32::kBytes) {
         word = count == kWordBits ? NonWhite64(first) : NonWhite<Format>(first, count);
-      else
-        word = NonWhite<Format>(first, count);
+      } else {
+        // Widened first: four pixels a compare from there.
+        std::uint32_t wide[kWordBits];
+        raster::Widen24To32(first, wide, count);
+        const auto* wideBytes = reinterpret_cast<const std::uint8_t*>(wide);
+        word = count == kWordBits ? NonWhite64(wideBytes) : NonWhite<TRgb32>(wideBytes, count);
+      }
       words[Index(x0 / kWordBits)] = word;
       any |= word;
     }
@@ -496,6 +502,12 @@ class BleedRenderer {
         // so they may take anything here when a pass or the white paints
         // them later; only pixels kept as they were must keep what they hold.
         const std::int32_t count = std::min(kWordBits, g_.sourceWidth - x0);
+        if constexpr (Format::kBytes == TRgb24::kBytes) {
+          if (!keepsUnpainted) {
+            raster::Widen24To32(pixels + std::int64_t{x0} * Format::kBytes, row + x0, count);
+            continue;
+          }
+        }
         if (keepsUnpainted) {
           for (std::int32_t i = x0; i < x0 + count; ++i) {
             const std::uint32_t pixel = PixelAt<Format>(pixels, i);

@@ -373,19 +373,6 @@ std::unique_ptr<BitmapObject> MakeDeviceBitmap(int width, int height, bool mono)
   return bitmap;
 }
 
-// One row of 24-bit pixels as 32-bit ones, the fourth byte 0. Every pixel but
-// the last is read as four bytes (the fourth belongs to the next pixel); the
-// last is read byte by byte, so that nothing past the row is touched.
-void Widen24To32(const std::uint8_t* in, std::uint32_t* out, std::int32_t width) {
-  if (width <= 0) return;
-  for (std::int32_t x = 0; x + 1 < width; ++x, in += 3) {
-    std::uint32_t pixel;
-    std::memcpy(&pixel, in, sizeof pixel);
-    out[x] = pixel & 0x00FFFFFFu;
-  }
-  out[width - 1] = in[0] | (std::uint32_t{in[1]} << 8) | (std::uint32_t{in[2]} << 16);
-}
-
 // True when ConvertPixels writes every byte of to: the widening of 24-bit
 // pixels to plain 32-bit ones, over rows without padding, none of them left
 // out.
@@ -406,7 +393,7 @@ void ConvertPixels(const raster::Surface& from, raster::Surface& to) {
   if (from.bitCount == 24 && to.bitCount == 32 && to.plain32) {
     ShareOut(height, 64, ThreadsFor(height, std::int64_t{width} * 4), [&](std::int32_t first, std::int32_t last) {
       for (std::int32_t y = first; y < last; ++y)
-        Widen24To32(from.Row(y), reinterpret_cast<std::uint32_t*>(to.Row(y)), width);
+        raster::Widen24To32(from.Row(y), reinterpret_cast<std::uint32_t*>(to.Row(y)), width);
     });
     return;
   }

@@ -2,7 +2,13 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstddef>
+#include <cstring>
 #include <limits>
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#endif
 
 namespace raster {
 
@@ -127,6 +133,46 @@ std::uint32_t NearestIndex::Find(Color c) {
   lastKey_ = c;
   lastIndex_ = Scan(c, candidates_.data() + cellStart_[cell], cellCount_[cell]);
   return lastIndex_;
+}
+
+namespace {
+
+// Every pixel but the last is read as four bytes (the fourth belongs to the
+// next pixel); the last is read byte by byte.
+void Widen24To32Portable(const std::uint8_t* in, std::uint32_t* out, std::int32_t count) {
+  if (count <= 0) return;
+  for (std::int32_t x = 0; x + 1 < count; ++x, in += 3) {
+    std::uint32_t pixel;
+    std::memcpy(&pixel, in, sizeof pixel);
+    out[x] = pixel & kColorMask;
+  }
+  out[count - 1] = in[0] | (std::uint32_t{in[1]} << 8) | (std::uint32_t{in[2]} << 16);
+}
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define RASTER_SHUFFLE_WIDENING 1
+// Four pixels per shuffle of a 16-byte load, as long as the load stays
+// within the pixels; the rest as above.
+[[gnu::target("ssse3")]] void Widen24To32Shuffled(const std::uint8_t* in, std::uint32_t* out, std::int32_t count) {
+  const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+  std::int32_t x = 0;
+  // 3x + 16 <= 3 * count while x + 6 <= count.
+  for (; x + 6 <= count; x += 4) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + std::ptrdiff_t{3} * x));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_shuffle_epi8(bytes, spread));
+  }
+  Widen24To32Portable(in + std::ptrdiff_t{3} * x, out + x, count - x);
+}
+#endif
+
+}  // namespace
+
+void Widen24To32(const std::uint8_t* in, std::uint32_t* out, std::int32_t count) {
+#if defined(RASTER_SHUFFLE_WIDENING)
+  static const bool shuffles = __builtin_cpu_supports("ssse3");
+  if (shuffles) return Widen24To32Shuffled(in, out, count);
+#endif
+  Widen24To32Portable(in, out, count);
 }
 
 }  // namespace raster

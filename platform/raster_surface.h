@@ -185,4 +185,9 @@ class NearestIndex {
 // The index of the table entry nearest to c (a plain scan; for single lookups).
 std::uint32_t NearestEntry(const Color* table, std::uint32_t count, Color c);
 
+// count 24-bit pixels as 32-bit ones, the fourth byte 0. No byte past the
+// count pixels is read, so a row may end its block. Uses the processor's byte
+// shuffle where it has one.
+void Widen24To32(const std::uint8_t* in, std::uint32_t* out, std::int32_t count);
+
 }  // namespace raster
