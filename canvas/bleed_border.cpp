@@ -428,7 +428,9 @@ class BleedRenderer {
   // What a thread renders rows with.
   class RowScratch {
    public:
-    explicit RowScratch(const Geometry& g) : undecided(g.outputWidth), blockBits(WordsFor(g.sourceWidth) + 1) {}
+    explicit RowScratch(const Geometry& g)
+        : undecided(g.outputWidth), blockBits(WordsFor(g.sourceWidth) + 1),
+          sourceRows(Index(std::max(g.HighestEnlarging() + 1, 0))) {}
 
    private:
     friend class BleedRenderer;
@@ -436,6 +438,8 @@ class BleedRenderer {
     // The shrinking pass's block rows: their non-white bits ORed, and their pixels.
     std::vector<std::uint64_t> blockBits;
     std::vector<const std::uint8_t*> blockLines;
+    // The source row each enlarging pass reads for the row being rendered.
+    std::vector<std::int32_t> sourceRows;
   };
 
   BleedRenderer(const PixelView& source, const Geometry& geometry, TBleedOptions options, unsigned threads)
@@ -470,15 +474,19 @@ class BleedRenderer {
     undecided.Reset();
     const std::int32_t pictureY = y - g_.inset;
     if (pictureY >= 0 && pictureY < g_.sourceHeight) DrawPictureRow<Format>(pictureY, out, undecided);
-    DrawSpanEnds<Format>(y, out, undecided);
-    undecided.Relist();
+    // Each a division: worked out once for the ends and the passes.
     std::int32_t k = g_.TopPass(y);
+    const std::int32_t highestHere = std::min(k, g_.HighestEnlarging());
+    std::int32_t* sourceRows = scratch.sourceRows.data();
+    for (std::int32_t pass = 0; pass <= highestHere; ++pass) sourceRows[pass] = g_.SourceRow(pass, y);
+    DrawSpanEnds<Format>(highestHere, sourceRows, out, undecided);
+    undecided.Relist();
     if (k == g_.inset && g_.LastShrinks()) {
       if (!undecided.Done() && DrawShrinkingPass<Format>(y, out, scratch)) undecided.DropEmpty();
       --k;
     }
     for (; k >= 0 && !undecided.Done(); --k) {
-      const std::int32_t sourceY = g_.SourceRow(k, y);
+      const std::int32_t sourceY = sourceRows[k];
       if (nonWhite_.AnyInRow(sourceY) && DrawPass<Format>(passes_[Index(k)], sourceY, out, undecided))
         undecided.DropEmpty();
     }
@@ -532,12 +540,15 @@ class BleedRenderer {
   // sample each, by the passes that would decide them: on a picture whose
   // edges have colour (a photograph) that is the whole margin beside it,
   // where the passes would each visit a word or two to decide two pixels.
+  // highestHere: the highest enlarging pass that reaches the row;
+  // sourceRows: the source row of each.
   template <class Format>
-  void DrawSpanEnds(std::int32_t y, std::uint32_t* out, UndecidedRow& undecided) const {
-    const std::int32_t ends = std::min({g_.TopPass(y), g_.HighestEnlarging(), (g_.outputWidth - 1) / 2}) + 1;
+  void DrawSpanEnds(std::int32_t highestHere, const std::int32_t* sourceRows, std::uint32_t* out,
+                    UndecidedRow& undecided) const {
+    const std::int32_t ends = std::min(highestHere, (g_.outputWidth - 1) / 2) + 1;
     const std::int32_t lastColumn = g_.sourceWidth - 1;
     for (std::int32_t x = 0; x < ends; ++x) {
-      const std::uint8_t* row = source_.RowBytes(g_.SourceRow(x, y));
+      const std::uint8_t* row = source_.RowBytes(sourceRows[x]);
       const std::uint32_t first = PixelAt<Format>(row, 0), last = PixelAt<Format>(row, lastColumn);
       if (first != kWhite && undecided.Decide(x)) out[x] = first;
       if (last != kWhite && undecided.Decide(g_.outputWidth - 1 - x)) out[g_.outputWidth - 1 - x] = last;
@@ -676,6 +687,7 @@ class BleedRenderer {
   // The AND of a block: the source rows' pixels (lines) in the columns given.
   template <class Format>
   static std::uint32_t BlockAnd(const std::vector<const std::uint8_t*>& lines, raster::SourceSpan columns) {
+    if (lines.size() == 1 && columns.count == 1) return PixelAt<Format>(lines[0], columns.first);
     std::uint32_t value = kWhite;
     for (const std::uint8_t* line : lines)
       for (std::int32_t column = columns.first; column < columns.first + columns.count; ++column)

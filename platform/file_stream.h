@@ -18,5 +18,9 @@ class THandleStream : public TStream {
   void Close();
 
  private:
+  // The bytes between the position and the end of the file; 0 when the
+  // handle cannot seek.
+  std::int64_t RemainingBytes();
+
   sys::FileHandle file_;
 };
