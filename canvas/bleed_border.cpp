@@ -744,15 +744,16 @@ class BandWriter {
       : renderer_(renderer), composite_(composite),
         rowsPerBand_(static_cast<std::int32_t>(
             std::clamp<std::int64_t>(kBandBytes / composite.Stride(), 1, composite.Height()))) {
-    // Everything a thread needs is made here, before the file is.
-    workers_.reserve(renderer.Threads());
-    for (unsigned i = 0; i < renderer.Threads(); ++i) workers_.emplace_back(renderer.Sizes(), BandPixels());
+    // Everything a thread needs is made here, before the file is; no more
+    // threads than bands, since a band of one long row may be large.
+    const auto threads = static_cast<std::size_t>(std::min<std::int64_t>(renderer.Threads(), Bands()));
+    workers_.reserve(threads);
+    for (std::size_t i = 0; i < threads; ++i) workers_.emplace_back(renderer.Sizes(), BandPixels());
   }
 
   void Write(TStream& stream) {
-    const std::int32_t bands = (composite_.Height() + rowsPerBand_ - 1) / rowsPerBand_;
     ShareOutInOrder(
-        bands, 1, static_cast<unsigned>(workers_.size()),
+        Bands(), 1, static_cast<unsigned>(workers_.size()),
         [&](unsigned worker, std::int32_t band, std::int32_t) { Render(workers_[worker], band); },
         [&](unsigned worker, std::int32_t band, std::int32_t) {
           stream.WriteBuffer(workers_[worker].pixels.data(), RowsOf(band) * composite_.Stride());
@@ -766,6 +767,7 @@ class BandWriter {
     std::vector<std::uint32_t> pixels;
   };
 
+  std::int32_t Bands() const { return (composite_.Height() + rowsPerBand_ - 1) / rowsPerBand_; }
   std::size_t BandPixels() const { return Index(rowsPerBand_) * Index(composite_.Width()); }
   std::int32_t RowsOf(std::int32_t band) const {
     return std::min(rowsPerBand_, composite_.Height() - band * rowsPerBand_);

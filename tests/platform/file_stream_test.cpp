@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/exceptions.h"
 #include "temp_dir.h"
@@ -33,6 +37,36 @@ TEST(FileStreamTest, WritesSeeksAndReadsBack) {
   EXPECT_EQ(stream.Read(word, 5), 0);
   stream.SetPosition(8);
   EXPECT_THROW(stream.ReadBuffer(word, 5), EReadError);
+}
+
+// A read large enough to have its pages committed ahead on another thread
+// lands the file's bytes, and only those, in fresh memory; the buffer
+// starts inside a page and asks for more than the file holds.
+TEST(FileStreamTest, ALargeReadIntoFreshMemoryGetsEveryByte) {
+  TempDir dir;
+  const std::int64_t fileBytes = (std::int64_t{20} << 20) + 123;
+  std::vector<std::uint8_t> content(static_cast<std::size_t>(fileBytes));
+  for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<std::uint8_t>(i * 2654435761u >> 24);
+  {
+    THandleStream writer(Create(dir / "large.bin"));
+    writer.WriteBuffer(content.data(), fileBytes);
+  }
+  // Pages no one has touched, but for the bytes past the file's, which are
+  // set first and must keep their value.
+  const std::size_t room = content.size() + (std::size_t{4} << 20);
+  void* block = mmap(nullptr, room + 7, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(block, MAP_FAILED);
+  auto* fresh = static_cast<std::uint8_t*>(block);
+  std::uint8_t* const past = fresh + 7 + (fileBytes - 100);
+  std::fill(past, fresh + room + 7, 0xA5);
+  THandleStream reader(CreateFileA((dir / "large.bin").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, HANDLE{}));
+  reader.SetPosition(100);
+  EXPECT_EQ(reader.Read(fresh + 7, static_cast<std::int64_t>(room)), fileBytes - 100);
+  EXPECT_TRUE(std::equal(content.begin() + 100, content.end(), fresh + 7));
+  EXPECT_TRUE(std::all_of(past, fresh + room + 7, [](std::uint8_t b) { return b == 0xA5; }))
+      << "bytes past the file's changed";
+  munmap(block, room + 7);
 }
 
 TEST(FileStreamTest, AStreamWithoutAFileMovesNothing) {
