@@ -87,7 +87,6 @@ constexpr std::uint32_t kWhite = 0x00FFFFFF;
 constexpr std::int32_t kWordBits = 64;
 constexpr std::uint64_t kAllBits = ~std::uint64_t{0};
 
-constexpr bool IsWhite(std::uint32_t pixel) { return (pixel & kColorBits) == kWhite; }
 constexpr std::size_t WordsFor(std::int64_t bits) { return static_cast<std::size_t>((bits + kWordBits - 1) / kWordBits); }
 constexpr std::size_t Index(std::int64_t value) { return static_cast<std::size_t>(value); }
 
