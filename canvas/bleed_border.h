@@ -38,8 +38,9 @@ struct TBleedOptions {
 };
 
 // True when the direct renderer can draw the border of source (a 32-bit or
-// 24-bit BI_RGB section, read as the 32 bits it converts to) on a composite of this size: one at least as large as the picture
-// placed at (inset, inset), and every pass but the last one enlarging.
+// 24-bit BI_RGB section, read as the 32 bits it converts to) on a composite
+// of this size: one at least as large as the picture placed at (inset,
+// inset), and every pass but the last one enlarging.
 bool BleedDirectFits(TBitmap& source, std::int32_t outputWidth, std::int32_t outputHeight, std::int32_t inset);
 
 // The same bytes as DrawBleedPasses (with the pixels no pass paints as

@@ -65,6 +65,7 @@ void BleedBorder(const std::string& inputPath) {
     composite->SetSizeUnfilled(outputWidth, outputHeight);
     if (StoreBleedDirect(*source, *composite, inset, outputPath)) return;
     // Not so for the section just made; were it, the passes draw the border.
+    source->SetDepth(TPixelDepth::pd32Bit);
     composite = std::make_unique<TBitmap>();
     composite->SetDepth(TPixelDepth::pd32Bit);
   }
