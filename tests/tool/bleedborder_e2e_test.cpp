@@ -154,6 +154,15 @@ TEST(Outcomes, EveryRow) {
        },
        {"a.bmp"}, 1, [](const TempFolder&) { return ExpectedReport("EWriteError", "Stream write error."); },
        Output::None, ""},
+      // Bands of rows written from both threads: the failure of either
+      // reaches the report.
+      {"a large picture's output on a full device",
+       [&](const TempFolder& f) {
+         WriteBytes(f / "a.bmp", Bmp24(600, 500, [](int x, int y) { return std::uint32_t(x * 7 + y * 13); }));
+         fs::create_symlink("/dev/full", f / "a.bmp.bmp");
+       },
+       {"a.bmp"}, 1, [](const TempFolder&) { return ExpectedReport("EWriteError", "Stream write error."); },
+       Output::None, ""},
   };
 
   for (const OutcomeCase& c : cases) {
