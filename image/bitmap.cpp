@@ -3,6 +3,7 @@
 #include "image/bitmap.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cstdint>
 #include <cstdlib>
 #include <utility>
@@ -17,6 +18,27 @@
 #include "platform/files.h"
 
 namespace {
+
+// Assigns only when the value differs, so that a reader of an unchanged
+// field on another thread never meets a write.
+template <class T>
+void TakeIfChanged(T& field, const T& value) {
+  if (std::memcmp(&field, &value, sizeof field) != 0) std::memcpy(&field, &value, sizeof field);
+}
+
+void TakeChangedFields(gdi::DIBSECTION& to, const gdi::DIBSECTION& from) {
+  TakeIfChanged(to.dsBm.bmType, from.dsBm.bmType);
+  TakeIfChanged(to.dsBm.bmWidth, from.dsBm.bmWidth);
+  TakeIfChanged(to.dsBm.bmHeight, from.dsBm.bmHeight);
+  TakeIfChanged(to.dsBm.bmWidthBytes, from.dsBm.bmWidthBytes);
+  TakeIfChanged(to.dsBm.bmPlanes, from.dsBm.bmPlanes);
+  TakeIfChanged(to.dsBm.bmBitsPixel, from.dsBm.bmBitsPixel);
+  TakeIfChanged(to.dsBm.bmBits, from.dsBm.bmBits);
+  TakeIfChanged(to.dsBmih, from.dsBmih);
+  TakeIfChanged(to.dsBitfields, from.dsBitfields);
+  TakeIfChanged(to.dshSection, from.dshSection);
+  TakeIfChanged(to.dsOffset, from.dsOffset);
+}
 
 // The clipboard's format number of a device-dependent bitmap.
 constexpr std::uint16_t kClipboardBitmap = 2;
@@ -290,7 +312,10 @@ void TBitmap::EnsureSection() {
   TBitmapImage& image = *sharedImage_;
   if (!image.BitmapHandle || image.SectionHandle) return;
   EnsurePalette();
-  gdi::DIBSECTION& section = image.Section;
+  // Worked out on a copy: sharers on other threads read the storage's size
+  // without the lock, and a section keeps the size, so only what changes is
+  // written back.
+  gdi::DIBSECTION section = image.Section;
   if (section.dsBmih.biSize == 0) {
     gdi::GetObjectA(image.BitmapHandle, sizeof section, &section);
     section.dsBmih.biSize = kInfoHeaderBytes;
@@ -299,7 +324,10 @@ void TBitmap::EnsureSection() {
     section.dsBmih.biPlanes = 1;
     section.dsBmih.biBitCount = static_cast<gdi::WORD>(section.dsBm.bmPlanes * section.dsBm.bmBitsPixel);
   }
-  image.SectionHandle = RebuildBitmap(image.BitmapHandle, image.PaletteHandle, image.PaletteHandle, section, nullptr);
+  const gdi::HBITMAP made =
+      RebuildBitmap(image.BitmapHandle, image.PaletteHandle, image.PaletteHandle, section, nullptr);
+  TakeChangedFields(image.Section, section);
+  image.SectionHandle = made;
 }
 
 void TBitmap::EnsurePalette() {

@@ -3,6 +3,7 @@
 // under ThreadSanitizer.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <latch>
@@ -178,6 +179,40 @@ TEST(CanvasThreads, BitmapsSharingAnIndexedStorageAreSavedOnTheirOwnThreads) {
     }
   };
   RunTogether([&] { save(first); }, [&] { save(second); });
+}
+
+// A device bitmap's storage is given its section when a sharer first saves
+// it; a sharer on another thread asking for its size, kind and depth
+// meanwhile reads the record that writes.
+TEST(CanvasThreads, SizeKindAndDepthAreAskedWhileASharerGivesTheStorageItsSection) {
+  for (int round = 0; round < 50; ++round) {
+    TBitmap first, second, sharer;
+    Fill(first, kPictureWidth, kPictureHeight, kPicture);
+    // Shared while it changes kind, it gets storage of its own: a device
+    // bitmap without a section.
+    sharer.TakeFrom(&first);
+    first.SetKind(TBitmapKind::bkDDB);
+    second.TakeFrom(&first);
+    ASSERT_FALSE(second.SharedImage().SectionHandle);
+    std::atomic<bool> saved{false};
+    RunTogether(
+        [&] {
+          TMemoryStream stream;
+          first.StoreStream(stream);
+          saved = true;
+        },
+        [&] {
+          while (!saved) {
+            ASSERT_EQ(second.Width(), kPictureWidth);
+            ASSERT_EQ(second.Height(), kPictureHeight);
+            const TBitmapKind kind = second.Kind();
+            const TPixelDepth depth = second.Depth();
+            ASSERT_TRUE(kind == TBitmapKind::bkDDB || kind == TBitmapKind::bkDIB);
+            ASSERT_TRUE(depth != TPixelDepth::pdCustom) << "round " << round;
+          }
+        });
+    EXPECT_TRUE(second.SharedImage().SectionHandle) << "the save gave the storage no section";
+  }
 }
 
 }  // namespace
