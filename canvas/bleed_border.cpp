@@ -785,29 +785,6 @@ class BandWriter {
   std::vector<Worker> workers_;
 };
 
-}  // namespace
-
-bool BleedDirectFits(TBitmap& source, std::int32_t outputWidth, std::int32_t outputHeight, std::int32_t inset) {
-  return GeometryOf(source, outputWidth, outputHeight, inset).has_value();
-}
-
-bool DrawBleedDirect(TBitmap& source, TBitmap& composite, std::int32_t inset, TBleedOptions options) {
-  if (!PixelView::Of(composite, PixelView::Depths::Only32)) return false;
-  const std::optional<Geometry> geometry = GeometryOf(source, composite.Width(), composite.Height(), inset);
-  if (!geometry) return false;
-  // As a drawing operation would: private storage first, a change notice after.
-  composite.PrepareToModify();
-  const std::optional<PixelView> output = PixelView::Of(composite, PixelView::Depths::Only32);
-  if (!output) return false;
-  const BleedRenderer renderer(*PixelView::Of(source, PixelView::Depths::Also24), *geometry, options,
-                               ThreadsOf(*geometry, options));
-  renderer.Render(*output);
-  composite.NotifyChange(&composite);
-  return true;
-}
-
-namespace {
-
 // The direct renderer's bytes for composite, written by store, which writes
 // the composite as a BMP with the pixel writer it is given.
 template <class Store>
@@ -832,6 +809,25 @@ bool WriteBleedDirect(TBitmap& source, TBitmap& composite, std::int32_t inset, u
 }
 
 }  // namespace
+
+bool BleedDirectFits(TBitmap& source, std::int32_t outputWidth, std::int32_t outputHeight, std::int32_t inset) {
+  return GeometryOf(source, outputWidth, outputHeight, inset).has_value();
+}
+
+bool DrawBleedDirect(TBitmap& source, TBitmap& composite, std::int32_t inset, TBleedOptions options) {
+  if (!PixelView::Of(composite, PixelView::Depths::Only32)) return false;
+  const std::optional<Geometry> geometry = GeometryOf(source, composite.Width(), composite.Height(), inset);
+  if (!geometry) return false;
+  // As a drawing operation would: private storage first, a change notice after.
+  composite.PrepareToModify();
+  const std::optional<PixelView> output = PixelView::Of(composite, PixelView::Depths::Only32);
+  if (!output) return false;
+  const BleedRenderer renderer(*PixelView::Of(source, PixelView::Depths::Also24), *geometry, options,
+                               ThreadsOf(*geometry, options));
+  renderer.Render(*output);
+  composite.NotifyChange(&composite);
+  return true;
+}
 
 bool StoreBleedDirect(TBitmap& source, TBitmap& composite, std::int32_t inset, const std::string& fileName,
                       unsigned threads) {
