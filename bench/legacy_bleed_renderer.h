@@ -43,6 +43,7 @@ void ShareOut(std::int32_t count, bool parallel, const std::function<void(std::i
 class PixelView {
  public:
   static std::optional<PixelView> Of(TBitmap& bitmap) {
+    TLibraryHold hold;
     const TBitmapImage& image = bitmap.SharedImage();
     const gdi::DIBSECTION& section = image.Section;
     if (!image.SectionHandle || !section.dsBm.bmBits) return std::nullopt;

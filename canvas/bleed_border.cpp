@@ -96,7 +96,10 @@ class PixelView {
  public:
   enum class Depths : std::uint8_t { Only32, Also24 };
 
+  // The view is read under the library lock; the pixels it shows are then
+  // the caller's alone (a storage is never changed while it is shared).
   static std::optional<PixelView> Of(TBitmap& bitmap, Depths depths) {
+    TLibraryHold hold;
     const TBitmapImage& image = bitmap.SharedImage();
     const gdi::DIBSECTION& section = image.Section;
     if (!image.SectionHandle || !section.dsBm.bmBits || section.dsBmih.biCompression != gdi::BI_RGB)
@@ -803,7 +806,12 @@ bool WriteBleedDirect(TBitmap& source, TBitmap& composite, std::int32_t inset, u
     // Not for a 32-bit section, whose memory holds what its header says; if
     // ever, the composite is drawn and its memory written as it stands.
     renderer.Render(*output);
-    stream.WriteBuffer(composite.SharedImage().Section.dsBm.bmBits, pixelBytes);
+    const void* bits;
+    {
+      TLibraryHold hold;
+      bits = composite.SharedImage().Section.dsBm.bmBits;
+    }
+    stream.WriteBuffer(bits, pixelBytes);
   });
   return true;
 }

@@ -1,7 +1,6 @@
 #include "canvas/canvas.h"
 
-#include <optional>
-#include <thread>
+#include <algorithm>
 
 #include "canvas/gdi_raii.h"
 #include "canvas/graphics_lib.h"
@@ -9,81 +8,70 @@
 #include "core/exceptions.h"
 #include "image/bitmap.h"
 
-namespace {
+// ---- Canvas lists --------------------------------------------------------------
 
-// How often this thread holds the context lock: it decides how canvas locks
-// are taken (EnterCanvasLock).
-thread_local int contextLockDepth = 0;
-
-void TakeContextLock() {
-  ActiveBitmapCanvases().LockList();
-  ++contextLockDepth;
+template <class T>
+void TCanvasList<T>::Add(T* canvas) {
+  if (std::find(items_.begin(), items_.end(), canvas) == items_.end()) items_.push_back(canvas);
 }
 
-bool TryTakeContextLock() {
-  if (!ActiveBitmapCanvases().TryLockList()) return false;
-  ++contextLockDepth;
-  return true;
+template <class T>
+void TCanvasList<T>::Remove(T* canvas) {
+  auto it = std::find(items_.begin(), items_.end(), canvas);
+  if (it != items_.end()) items_.erase(it);
 }
 
-void GiveContextLock() {
-  --contextLockDepth;
-  ActiveBitmapCanvases().UnlockList();
+template <class T>
+bool TCanvasList<T>::Contains(T* canvas) const {
+  TLibraryHold hold;
+  return std::find(items_.begin(), items_.end(), canvas) != items_.end();
 }
 
-// EnterLock and LeaveLock of one canvas.
-class CanvasEntry {
- public:
-  explicit CanvasEntry(TCanvas& canvas) : canvas_(canvas) { canvas_.EnterLock(); }
-  CanvasEntry(const CanvasEntry&) = delete;
-  CanvasEntry& operator=(const CanvasEntry&) = delete;
-  ~CanvasEntry() { canvas_.LeaveLock(); }
+template <class T>
+std::size_t TCanvasList<T>::Count() const {
+  TLibraryHold hold;
+  return items_.size();
+}
 
- private:
-  TCanvas& canvas_;
-};
+template class TCanvasList<TCanvas>;
+template class TCanvasList<TBitmapCanvas>;
 
-}  // namespace
-
-TThreadList<TCanvas>& AllCanvases() {
-  static auto* list = new TThreadList<TCanvas>;
+TCanvasList<TCanvas>& AllCanvases() {
+  static auto* list = new TCanvasList<TCanvas>;
   return *list;
 }
 
-TThreadList<TBitmapCanvas>& ActiveBitmapCanvases() {
-  static auto* list = new TThreadList<TBitmapCanvas>;
+TCanvasList<TBitmapCanvas>& ActiveBitmapCanvases() {
+  static auto* list = new TCanvasList<TBitmapCanvas>;
   return *list;
-}
-
-TRecursiveLock& CountLock() {
-  static auto* lock = new TRecursiveLock;
-  return *lock;
 }
 
 // ---- TCanvas -----------------------------------------------------------------
 
 TCanvas::TCanvas() {
+  TLibraryHold hold;
   font_ = std::make_unique<TFont>();
   font_->OnAlter = [this](TGraphicsObject* tool) { FontAltered(tool); };
-  font_->GuardLock = &canvasLock_;
   pen_ = std::make_unique<TPen>();
   pen_->OnAlter = [this](TGraphicsObject* tool) { PenAltered(tool); };
-  pen_->GuardLock = &canvasLock_;
   brush_ = std::make_unique<TBrush>();
   brush_->OnAlter = [this](TGraphicsObject* tool) { BrushAltered(tool); };
-  brush_->GuardLock = &canvasLock_;
   AllCanvases().Add(this);
 }
 
 TCanvas::~TCanvas() {
+  TLibraryHold hold;
   AllCanvases().Remove(this);
-  SetDeviceContext(gdi::HDC{});
+  AttachContext(gdi::HDC{});
   font_.reset();
   pen_.reset();
   brush_.reset();
 }
 
-void TCanvas::RequireParts(TCanvasParts wanted) { TCanvasHold hold(*this, wanted); }
+void TCanvas::RequireParts(TCanvasParts wanted) {
+  TLibraryHold hold;
+  RequireHeldParts(wanted);
+}
 
 void TCanvas::RequireHeldParts(TCanvasParts wanted) {
   const TCanvasParts missing = wanted & ~validParts_;
@@ -100,12 +88,27 @@ void TCanvas::RequireHeldParts(TCanvasParts wanted) {
 
 gdi::HDC TCanvas::DeviceContext() {
   BeforeChange();
-  TCanvasHold hold(*this, cpAll);
+  TLibraryHold hold;
+  RequireHeldParts(cpAll);
   return deviceContext_;
 }
 
 void TCanvas::SetDeviceContext(gdi::HDC context) {
-  TLockGuard self(canvasLock_);
+  TLibraryHold hold;
+  AttachContext(context);
+}
+
+gdi::HDC TCanvas::CurrentContext() const {
+  TLibraryHold hold;
+  return deviceContext_;
+}
+
+TCanvasParts TCanvas::ValidParts() const {
+  TLibraryHold hold;
+  return validParts_;
+}
+
+void TCanvas::AttachContext(gdi::HDC context) {
   if (context == deviceContext_) return;
   if (deviceContext_) {
     RestoreStockTools();
@@ -120,48 +123,33 @@ void TCanvas::SetDeviceContext(gdi::HDC context) {
     deviceContext_ = context;
     gdi::MoveToEx(context, penPoint_.x, penPoint_.y, nullptr);
   }
-  attached_.store(static_cast<bool>(deviceContext_), std::memory_order_release);
 }
 
-// The context lock comes first, as everywhere: a thread that has entered a
-// canvas may then make contexts, copy tools of other canvases and enter them
-// too without meeting another thread that holds what it waits for.
 void TCanvas::EnterLock() {
-  TakeContextLock();
-  {
-    TLockGuard count(CountLock());
-    ++lockDepth_;
-  }
-  EnterCanvasLock(canvasLock_);
+  LibraryLock.Enter();
+  ++lockDepth_;
 }
 
-bool TCanvas::TryEnterLock() {
-  if (!TryTakeContextLock()) return false;
-  TLockGuard count(CountLock());
-  // A canvas entered by anyone, the calling thread included, is refused; the
-  // locks are only tried, so this never waits.
-  if (lockDepth_ != 0 || !canvasLock_.TryEnter()) {
-    GiveContextLock();
+// The analysis cannot follow a lock that is given back on one path of a try.
+bool TCanvas::TryEnterLock() NO_THREAD_SAFETY_ANALYSIS {
+  if (!LibraryLock.TryEnter()) return false;
+  // The calling thread may hold the lock already; it is still refused a
+  // canvas it has entered itself.
+  if (lockDepth_ != 0) {
+    LibraryLock.Leave();
     return false;
   }
   ++lockDepth_;
   return true;
 }
 
-// The count goes down before the canvas lock is given back: a thread that
-// dropped this canvas's context for another must be done with the canvas
-// once its owner can take the lock and destroy it.
 void TCanvas::LeaveLock() {
-  {
-    TLockGuard count(CountLock());
-    --lockDepth_;
-  }
-  canvasLock_.Leave();
-  GiveContextLock();
+  --lockDepth_;
+  LibraryLock.Leave();
 }
 
-std::int32_t TCanvas::LockDepth() {
-  TLockGuard count(CountLock());
+std::int32_t TCanvas::LockDepth() const {
+  TLibraryHold hold;
   return lockDepth_;
 }
 
@@ -204,7 +192,6 @@ void TCanvas::SelectBrush() {
 }
 
 void TCanvas::RestoreStockTools() {
-  TLockGuard self(canvasLock_);
   constexpr TCanvasParts tools = cpFont | cpPen | cpBrush;
   if (!deviceContext_ || (validParts_ & tools) == 0) return;
   gdi::SelectObject(deviceContext_, StockBlackPen());
@@ -216,21 +203,21 @@ void TCanvas::RestoreStockTools() {
 // A tool calls these before it lets go of its old platform object, so that
 // object is out of the context before it can be deleted.
 void TCanvas::FontAltered(TGraphicsObject*) {
-  TLockGuard self(canvasLock_);
+  TLibraryHold hold;
   if ((validParts_ & cpFont) == 0) return;
   validParts_ &= static_cast<TCanvasParts>(~cpFont);
   gdi::SelectObject(deviceContext_, StockSystemFont());
 }
 
 void TCanvas::PenAltered(TGraphicsObject*) {
-  TLockGuard self(canvasLock_);
+  TLibraryHold hold;
   if ((validParts_ & cpPen) == 0) return;
   validParts_ &= static_cast<TCanvasParts>(~cpPen);
   gdi::SelectObject(deviceContext_, StockBlackPen());
 }
 
 void TCanvas::BrushAltered(TGraphicsObject*) {
-  TLockGuard self(canvasLock_);
+  TLibraryHold hold;
   if ((validParts_ & cpBrush) == 0) return;
   validParts_ &= static_cast<TCanvasParts>(~cpBrush);
   gdi::SelectObject(deviceContext_, StockHollowBrush());
@@ -240,14 +227,15 @@ void TCanvas::BrushAltered(TGraphicsObject*) {
 
 TBitmapCanvas::TBitmapCanvas(TBitmap* owner) : ownerBitmap_(owner) {}
 
-TBitmapCanvas::~TBitmapCanvas() { DropContext(); }
+TBitmapCanvas::~TBitmapCanvas() {
+  TLibraryHold hold;
+  DropContext();
+}
 
 void TBitmapCanvas::MakeContext() {
   if (!ownerBitmap_) return;
-  TContextLock list;
-  CanvasEntry self(*this);
   // A second context would leak the first one.
-  if (CurrentContext()) return;
+  if (HeldContext()) return;
   ownerBitmap_->EnsureHandle();
   const gdi::HBITMAP handle = ownerBitmap_->SharedImage().BitmapHandle;
   DetachBitmapHandle(handle);
@@ -261,117 +249,38 @@ void TBitmapCanvas::MakeContext() {
     priorPalette_ = gdi::SelectPalette(context.Get(), image.PaletteHandle, gdi::TRUE);
     gdi::RealizePalette(context.Get());
   }
-  SetDeviceContext(context.Release());
-  if (CurrentContext()) ActiveBitmapCanvases().Add(this);
+  AttachContext(context.Release());
+  if (HeldContext()) ActiveBitmapCanvases().Add(this);
 }
 
 void TBitmapCanvas::DropContext() {
-  // Nothing to drop, no lock taken: every bitmap's destruction comes here.
-  if (!HasContext()) return;
-  TContextLock list;
-  CanvasEntry self(*this);
-  const gdi::HDC context = CurrentContext();
+  const gdi::HDC context = HeldContext();
   if (!context) return;
   if (priorBitmap_) gdi::SelectObject(context, priorBitmap_);
   if (priorPalette_) gdi::SelectPalette(context, priorPalette_, gdi::TRUE);
   priorBitmap_ = gdi::HBITMAP{};
   priorPalette_ = gdi::HPALETTE{};
   selectedBitmap_ = gdi::HBITMAP{};
-  SetDeviceContext(gdi::HDC{});
+  AttachContext(gdi::HDC{});
   gdi::DeleteDC(context);
   ActiveBitmapCanvases().Remove(this);
-}
-
-// ---- Holding locks and contexts ----------------------------------------------
-
-TContextLock::TContextLock() : active_(ActiveBitmapCanvases().LockList()) { ++contextLockDepth; }
-
-TContextLock::~TContextLock() { GiveContextLock(); }
-
-void EnterCanvasLock(TRecursiveLock& lock) {
-  if (contextLockDepth == 0) {
-    lock.Enter();
-    return;
-  }
-  while (!lock.TryEnter()) std::this_thread::yield();
-}
-
-void EnterCanvasLocks(TRecursiveLock& first, TRecursiveLock& second) {
-  if (contextLockDepth == 0) {
-    std::lock(first, second);
-    return;
-  }
-  EnterCanvasLock(first);
-  EnterCanvasLock(second);
-}
-
-TCanvasHold::TCanvasHold(TCanvas& canvas, TCanvasParts wanted)
-    : first_(canvas), firstParts_(wanted), second_(nullptr), secondParts_(0) {
-  Acquire();
-}
-
-TCanvasHold::TCanvasHold(TCanvas& dest, TCanvasParts destParts, TCanvas& source, TCanvasParts sourceParts)
-    : first_(dest), firstParts_(destParts), second_(&source == &dest ? nullptr : &source),
-      secondParts_(sourceParts) {
-  if (!second_) firstParts_ |= sourceParts;
-  Acquire();
-}
-
-void TCanvasHold::Acquire() {
-  LockCanvases();
-  if (!ContextsPresent()) {
-    // Making a context takes the context lock, which comes before every
-    // canvas lock: the canvas locks are given back and taken again after it.
-    firstLock_.unlock();
-    if (secondLock_.owns_lock()) secondLock_.unlock();
-    contextLock_.emplace();
-    LockCanvases();
-  }
-  first_.RequireHeldParts(firstParts_);
-  if (second_) second_->RequireHeldParts(secondParts_);
-}
-
-void TCanvasHold::LockCanvases() {
-  if (second_) {
-    EnterCanvasLocks(first_.CanvasLock(), second_->CanvasLock());
-    secondLock_ = std::unique_lock<TRecursiveLock>(second_->CanvasLock(), std::adopt_lock);
-  } else {
-    EnterCanvasLock(first_.CanvasLock());
-  }
-  firstLock_ = std::unique_lock<TRecursiveLock>(first_.CanvasLock(), std::adopt_lock);
-}
-
-bool TCanvasHold::ContextsPresent() const {
-  const bool first = (firstParts_ & cpHandle) == 0 || first_.HasContext();
-  const bool second = !second_ || (secondParts_ & cpHandle) == 0 || second_->HasContext();
-  return first && second;
 }
 
 // ---- Process-wide --------------------------------------------------------------
 
 void DropAllContexts() {
-  TContextLock list;
-  auto& items = list.ActiveCanvases();
-  // From the last index down: a drop removes its own entry only.
-  for (std::size_t i = items.size(); i-- > 0;) {
-    if (i >= items.size()) continue;
-    TBitmapCanvas* canvas = items[i];
-    if (!canvas->TryEnterLock()) continue;  // in use elsewhere: keeps its context
-    struct Leave {
-      TBitmapCanvas* canvas;
-      ~Leave() { canvas->LeaveLock(); }
-    } leave{canvas};
-    canvas->DropContext();
-  }
+  TLibraryHold hold;
+  // A copy: each drop takes its canvas out of the list. An entered canvas
+  // (only the calling thread can have one while it holds the lock) keeps
+  // its context.
+  const std::vector<TBitmapCanvas*> active = ActiveBitmapCanvases().Items();
+  for (auto it = active.rbegin(); it != active.rend(); ++it)
+    if ((*it)->HeldLockDepth() == 0) (*it)->DropContext();
 }
 
 void DetachBitmapHandle(gdi::HBITMAP handle) {
   if (!handle) return;
-  TContextLock list;
-  auto& items = list.ActiveCanvases();
-  for (std::size_t i = items.size(); i-- > 0;) {
-    if (i >= items.size()) continue;
-    TBitmapCanvas* canvas = items[i];
-    if (canvas->SelectedBitmap() == handle) canvas->DropContext();
-  }
+  const std::vector<TBitmapCanvas*> active = ActiveBitmapCanvases().Items();
+  for (auto it = active.rbegin(); it != active.rend(); ++it)
+    if ((*it)->SelectedBitmap() == handle) (*it)->DropContext();
 }

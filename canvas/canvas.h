@@ -2,48 +2,41 @@
 // The drawing surface: a font, a pen and a brush bound lazily to a device
 // context, with change notification around every drawing operation.
 //
-// Threads. The library promises this to a program that uses it from several
-// threads:
-// - Separate bitmaps may be used on separate threads at the same time, also
-//   when they share storage (b.TakeFrom(&a)): sharing behaves like a copy, and
-//   each bitmap reads and draws its own pixels whatever the others do.
-// - One bitmap, or one canvas, used from several threads needs the caller's
-//   EnterLock / LeaveLock on its canvas around each use. An operation that
-//   reads another bitmap or canvas (a copy's source, a tool taken over) uses
-//   that one as well.
-// - EnterLock never deadlocks against the library's own locks, nor against
-//   another thread's EnterLock of another canvas, in whatever order canvases
-//   are entered. The price: EnterLock takes the library's context lock first
-//   and keeps it until LeaveLock, so while one thread holds a canvas entered,
-//   other threads draw only on canvases that already have their context, and
-//   wait where one must be made or dropped. Hold it around the use only, and
-//   never wait for another thread that draws while holding it.
+// Threads. What a program that uses the library from several threads may do:
+// - Every public operation of bitmaps, canvases, tools and graphics, the
+//   reading ones included, runs under the library lock (core/library_lock.h),
+//   one process-wide re-entrant lock. Operations on separate objects may be
+//   called on separate threads at the same time; they take turns.
+// - Bitmaps that share storage (b.TakeFrom(&a)) behave like copies: each
+//   reads and draws its own pixels, size, kind and mask whatever the others do.
+// - A sequence of operations on one bitmap or canvas that must not be
+//   interleaved with another thread's (a draw followed by PixelAt, say) is
+//   wrapped in EnterLock / LeaveLock on its canvas. EnterLock takes the
+//   library lock and keeps it until LeaveLock: meanwhile every other thread
+//   waits at its next library operation. Hold it around the sequence only,
+//   and never wait inside it for a thread that uses the library.
+// - TryEnterLock never waits: false when another thread holds the library
+//   lock, or when this canvas is entered (by the calling thread too).
 // - Change callbacks (OnBeforeChange, OnAfterChange, a bitmap's
-//   ChangeHandler) run on the drawing thread, outside the library's locks
-//   unless the caller holds EnterLock.
-//
-// Lock order, outermost first: the context lock (the lock of
-// ActiveBitmapCanvases); canvas locks; a tool cache's lock; ImageShareLock and
-// CountLock; the raster device's lock. Nothing waits for the context lock
-// while holding a canvas lock (a drawing operation gives its canvas locks
-// back first), nor for either while holding a lock further down. No thread
-// waits for a canvas lock while holding another: under the context lock
-// canvas locks are only tried (EnterCanvasLock), and without it two are
-// taken together, backing off.
-#include <atomic>
+//   ChangeHandler) run on the calling thread without the library lock, unless
+//   the caller holds it through EnterLock. The one exception: a graphic other
+//   than a bitmap is drawn by PaintGraphic under the lock, so its Render and
+//   what that calls run under it.
+// - A tool the program made itself (a TBrush given to SetBrush, say) is
+//   guarded like every other object: each call takes the library lock.
+// - Nothing of the library waits for anything but the library lock, except
+//   the raster device's own lock, taken below it: no deadlock between the
+//   library's operations, whatever the threads and objects.
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <optional>
 #include <vector>
 
 #include "canvas/canvas_parts.h"
 #include "core/color.h"
 #include "core/geometry.h"
+#include "core/library_lock.h"
 #include "core/persistent.h"
-#include "core/recursive_lock.h"
-#include "core/thread_list.h"
 #include "platform/gdi.h"
 
 class TFont;
@@ -70,21 +63,20 @@ class TCanvas : public TPersistent {
   gdi::HDC DeviceContext();
   void SetDeviceContext(gdi::HDC context);
   // The context without side effects (null when there is none).
-  gdi::HDC CurrentContext() const { return deviceContext_; }
-  TCanvasParts ValidParts() const { return validParts_; }
+  gdi::HDC CurrentContext() const;
+  TCanvasParts ValidParts() const;
 
-  // Takes the context lock, then this canvas's lock; LeaveLock gives back both.
-  void EnterLock();
-  // Never waits: false when this canvas or the context lock is held elsewhere,
-  // or when the calling thread has entered this canvas itself.
-  bool TryEnterLock();
-  void LeaveLock();
-  std::int32_t LockDepth();
-  TRecursiveLock& CanvasLock() { return canvasLock_; }
+  // Takes the library lock and counts the entry; LeaveLock gives both back.
+  void EnterLock() ACQUIRE(LibraryLock);
+  // Never waits: false when another thread holds the library lock, or when
+  // this canvas is entered (by the calling thread too).
+  bool TryEnterLock() TRY_ACQUIRE(true, LibraryLock);
+  void LeaveLock() RELEASE(LibraryLock);
+  std::int32_t LockDepth() const;
 
   virtual void AfterChange();
   virtual void BeforeChange();
-  virtual void MakeContext();
+  virtual void MakeContext() REQUIRES(LibraryLock);
 
   TFont& Font() { return *font_; }
   TPen& Pen() { return *pen_; }
@@ -107,31 +99,30 @@ class TCanvas : public TPersistent {
   void SetPenPoint(const TPoint& point);
   void PaintGraphic(std::int32_t x, std::int32_t y, TGraphic* graphic);
 
+  // ---- Library-internal, with the library lock held ----
+  void RequireHeldParts(TCanvasParts wanted) REQUIRES(LibraryLock);
+  gdi::HDC HeldContext() const REQUIRES(LibraryLock) { return deviceContext_; }
+  std::int32_t HeldLockDepth() const REQUIRES(LibraryLock) { return lockDepth_; }
+
  protected:
-  friend class TCanvasHold;
-  // RequireParts with this canvas's lock held (and the context lock, when
-  // a context must be made).
-  void RequireHeldParts(TCanvasParts wanted);
-  bool HasContext() const { return attached_.load(std::memory_order_acquire); }
-  void SelectFont();
-  void SelectPen();
-  void SelectBrush();
-  void RestoreStockTools();
+  void AttachContext(gdi::HDC context) REQUIRES(LibraryLock);
+  void SelectFont() REQUIRES(LibraryLock);
+  void SelectPen() REQUIRES(LibraryLock);
+  void SelectBrush() REQUIRES(LibraryLock);
+  void RestoreStockTools() REQUIRES(LibraryLock);
   void FontAltered(TGraphicsObject*);
   void PenAltered(TGraphicsObject*);
   void BrushAltered(TGraphicsObject*);
 
  private:
-  gdi::HDC deviceContext_;
-  TCanvasParts validParts_ = 0;
+  gdi::HDC deviceContext_ GUARDED_BY(LibraryLock);
+  TCanvasParts validParts_ GUARDED_BY(LibraryLock) = 0;
+  // Made with the canvas and destroyed with it; their own state is guarded.
   std::unique_ptr<TFont> font_;
   std::unique_ptr<TPen> pen_;
   std::unique_ptr<TBrush> brush_;
-  TPoint penPoint_;
-  TRecursiveLock canvasLock_;
-  std::int32_t lockDepth_ = 0;
-  // Whether a context is attached, readable without the lock.
-  std::atomic<bool> attached_ = false;
+  TPoint penPoint_ GUARDED_BY(LibraryLock);
+  std::int32_t lockDepth_ GUARDED_BY(LibraryLock) = 0;
 };
 
 // The canvas of one bitmap: makes its own memory context, with the bitmap's
@@ -142,91 +133,42 @@ class TBitmapCanvas : public TCanvas {
   ~TBitmapCanvas() override;
   const char* ClassName() const override { return "TBitmapCanvas"; }
 
-  void DropContext();
-  void MakeContext() override;
+  void DropContext() REQUIRES(LibraryLock);
+  void MakeContext() REQUIRES(LibraryLock) override;
   TBitmap* OwnerBitmap() const { return ownerBitmap_; }
 
- // The bitmap handle selected into this canvas's context (null when none);
-  // read and written under the context lock.
-  gdi::HBITMAP SelectedBitmap() const { return selectedBitmap_; }
+  // The bitmap handle selected into this canvas's context (null when none).
+  gdi::HBITMAP SelectedBitmap() const REQUIRES(LibraryLock) { return selectedBitmap_; }
 
  private:
-  TBitmap* ownerBitmap_ = nullptr;
-  gdi::HBITMAP priorBitmap_;
-  gdi::HPALETTE priorPalette_;
-  gdi::HBITMAP selectedBitmap_;
+  TBitmap* const ownerBitmap_;
+  gdi::HBITMAP priorBitmap_ GUARDED_BY(LibraryLock);
+  gdi::HPALETTE priorPalette_ GUARDED_BY(LibraryLock);
+  gdi::HBITMAP selectedBitmap_ GUARDED_BY(LibraryLock);
 };
 
-// The context lock, held for a scope: the lock of ActiveBitmapCanvases. It is
-// held wherever a context is made or dropped and wherever a bitmap's handle is
-// selected into a context other than its canvas's (copies, masks, colour
-// tables), so that one platform bitmap is never wanted in two contexts.
-class TContextLock {
+// A list of canvases, guarded by the library lock.
+template <class T>
+class TCanvasList {
  public:
-  TContextLock();
-  TContextLock(const TContextLock&) = delete;
-  TContextLock& operator=(const TContextLock&) = delete;
-  ~TContextLock();
-  std::vector<TBitmapCanvas*>& ActiveCanvases() { return active_; }
+  void Add(T* canvas) REQUIRES(LibraryLock);
+  void Remove(T* canvas) REQUIRES(LibraryLock);
+  bool Contains(T* canvas) const;
+  std::size_t Count() const;
+  const std::vector<T*>& Items() const REQUIRES(LibraryLock) { return items_; }
 
  private:
-  std::vector<TBitmapCanvas*>& active_;
+  std::vector<T*> items_ GUARDED_BY(LibraryLock);
 };
 
-// Takes a canvas lock (a tool's guard is one). A thread that holds the
-// context lock only tries it, yielding between tries: every other holder of
-// a canvas lock gives it back without waiting for anything, so the wait
-// ends, and no two canvas locks are ever waited for in two orders.
-void EnterCanvasLock(TRecursiveLock& lock);
-// Takes two canvas locks, never waiting for one while holding the other.
-void EnterCanvasLocks(TRecursiveLock& first, TRecursiveLock& second);
-
-// What one drawing operation holds until it ends: the locks of one or two
-// canvases, with the wanted parts valid in their contexts, and the context
-// lock when a context had to be made. No other thread can drop those
-// contexts or change those tools meanwhile.
-class TCanvasHold {
- public:
-  TCanvasHold(TCanvas& canvas, TCanvasParts wanted);
-  TCanvasHold(TCanvas& dest, TCanvasParts destParts, TCanvas& source, TCanvasParts sourceParts);
-  TCanvasHold(const TCanvasHold&) = delete;
-  TCanvasHold& operator=(const TCanvasHold&) = delete;
-  ~TCanvasHold() = default;
-
- private:
-  void Acquire();
-  void LockCanvases();
-  bool ContextsPresent() const;
-
-  TCanvas& first_;
-  TCanvasParts firstParts_;
-  TCanvas* second_;
-  TCanvasParts secondParts_;
-  std::optional<TContextLock> contextLock_;
-  std::unique_lock<TRecursiveLock> firstLock_;  // adopted from EnterCanvasLock(s)
-  std::unique_lock<TRecursiveLock> secondLock_;
-};
-
-// Drops the context of every bitmap canvas whose lock is free.
+// Drops the context of every bitmap canvas that is not entered.
 void DropAllContexts();
-// Every bitmap canvas whose context holds handle loses its context.
-void DetachBitmapHandle(gdi::HBITMAP handle);
+// Every bitmap canvas whose context holds handle loses its context, so that
+// the caller may select the handle elsewhere (one platform bitmap is never
+// selected into two contexts).
+void DetachBitmapHandle(gdi::HBITMAP handle) REQUIRES(LibraryLock);
 
-// Takes a bitmap handle from every canvas context and keeps it out of them
-// (by holding the context lock) while the holder selects it elsewhere.
-class TBitmapLoan {
- public:
-  explicit TBitmapLoan(gdi::HBITMAP handle) {
-    if (!handle) return;
-    contextLock_.emplace();
-    DetachBitmapHandle(handle);
-  }
-
- private:
-  std::optional<TContextLock> contextLock_;
-};
-
-// Process-wide lists and the lock of every LockDepth, made at start-up.
-TThreadList<TCanvas>& AllCanvases();
-TThreadList<TBitmapCanvas>& ActiveBitmapCanvases();
-TRecursiveLock& CountLock();
+// Process-wide lists, made at start-up: every canvas, and the bitmap canvases
+// that hold a context.
+TCanvasList<TCanvas>& AllCanvases();
+TCanvasList<TBitmapCanvas>& ActiveBitmapCanvases();

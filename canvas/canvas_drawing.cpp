@@ -1,14 +1,15 @@
 // The canvas's own drawing operations. Each is a thin wrapper around one
-// platform call: the parts it needs, held from the request to the end of the
-// call (so no other thread can take the context or the tools away in
+// platform call: the parts it needs, requested and used under the library
+// lock (so no other thread can take the context or the tools away in
 // between), and the change notifications around it for the operations that
-// draw. The notifications run outside the hold: making the storage private
-// may drop this canvas's context.
+// draw. The notifications run outside the lock: they call the program's own
+// callbacks.
 #include <cstdint>
 
 #include "canvas/canvas.h"
 #include "canvas/graphics_lib.h"
 #include "canvas/tools.h"
+#include "image/bitmap.h"
 #include "image/graphic.h"
 
 namespace {
@@ -28,7 +29,8 @@ std::int32_t WrappedSum(std::int32_t a, std::int32_t b) {
 void TCanvas::FillArea(const TRect& rect) {
   BeforeChange();
   {
-    TCanvasHold hold(*this, cpHandle | cpBrush);
+    TLibraryHold hold;
+    RequireHeldParts(cpHandle | cpBrush);
     gdi::FillRect(deviceContext_, &rect, Brush().ToolHandle());
   }
   AfterChange();
@@ -40,9 +42,11 @@ void TCanvas::FillArea(const TRect& rect) {
 void TCanvas::StretchCopy(const TRect& dest, TCanvas& source, const TRect& sourceRect) {
   BeforeChange();
   {
-    TCanvasHold hold(*this, cpHandle | cpFont | cpBrush, source, cpHandle | cpBrush);
+    TLibraryHold hold;
+    RequireHeldParts(cpHandle | cpFont | cpBrush);
+    source.RequireHeldParts(cpHandle | cpBrush);
     gdi::StretchBlt(deviceContext_, dest.left, dest.top, WrappedDiff(dest.right, dest.left),
-                    WrappedDiff(dest.bottom, dest.top), source.deviceContext_, sourceRect.left, sourceRect.top,
+                    WrappedDiff(dest.bottom, dest.top), source.HeldContext(), sourceRect.left, sourceRect.top,
                     WrappedDiff(sourceRect.right, sourceRect.left), WrappedDiff(sourceRect.bottom, sourceRect.top),
                     static_cast<gdi::DWORD>(CopyMode));
   }
@@ -50,17 +54,20 @@ void TCanvas::StretchCopy(const TRect& dest, TCanvas& source, const TRect& sourc
 }
 
 TColor TCanvas::PixelAt(std::int32_t x, std::int32_t y) {
-  TCanvasHold hold(*this, cpHandle);
+  TLibraryHold hold;
+  RequireHeldParts(cpHandle);
   return static_cast<TColor>(gdi::GetPixel(deviceContext_, x, y));
 }
 
 void TCanvas::MovePen(std::int32_t x, std::int32_t y) {
-  TCanvasHold hold(*this, cpHandle);
+  TLibraryHold hold;
+  RequireHeldParts(cpHandle);
   gdi::MoveToEx(deviceContext_, x, y, nullptr);
 }
 
 TPoint TCanvas::PenPoint() {
-  TCanvasHold hold(*this, cpHandle);
+  TLibraryHold hold;
+  RequireHeldParts(cpHandle);
   TPoint point;
   gdi::GetCurrentPositionEx(deviceContext_, &point);
   return point;
@@ -69,20 +76,27 @@ TPoint TCanvas::PenPoint() {
 void TCanvas::SetPenPoint(const TPoint& point) { MovePen(point.x, point.y); }
 
 // The background and text colours stay set: they are the colours a
-// monochrome image is drawn in (1 bits and 0 bits).
+// monochrome image is drawn in (1 bits and 0 bits). A bitmap asks this canvas
+// for its context once more as it draws, with a second BeforeChange
+// (TBitmap::Render); that notice is given here, outside the lock, like the
+// first.
 void TCanvas::PaintGraphic(std::int32_t x, std::int32_t y, TGraphic* graphic) {
   if (!graphic || graphic->IsEmpty()) return;
   BeforeChange();
+  auto* bitmap = dynamic_cast<TBitmap*>(graphic);
+  if (bitmap && bitmap->RenderNoticesDestination(*this)) BeforeChange();
   {
-    // Drawing a graphic makes its mask and its own context, and selects its
-    // handle elsewhere: the context lock is held throughout.
-    TContextLock contextLock;
-    TCanvasHold hold(*this, cpHandle);
+    TLibraryHold hold;
+    RequireHeldParts(cpHandle);
     gdi::SetBkColor(deviceContext_, ResolveColor(Brush().Color()));
     gdi::SetTextColor(deviceContext_, ResolveColor(Font().Color()));
     const std::int32_t height = graphic->Height();
     const std::int32_t width = graphic->Width();
-    graphic->Render(*this, TRect{x, y, WrappedSum(x, width), WrappedSum(y, height)});
+    const TRect rect{x, y, WrappedSum(x, width), WrappedSum(y, height)};
+    if (bitmap)
+      bitmap->RenderNoticed(*this, rect);
+    else
+      graphic->Render(*this, rect);
   }
   AfterChange();
 }

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
-#include <mutex>
 
 #include "canvas/canvas.h"
 #include "canvas/gdi_raii.h"
@@ -21,7 +20,6 @@ struct TPatternEntry {
   TBitmap* Bitmap = nullptr;
 };
 struct TPatternManager {
-  TRecursiveLock Lock;
   TPatternEntry* Entries = nullptr;
 };
 
@@ -37,11 +35,10 @@ TFontSettings InitialFontSettings() {
   return s;
 }
 
-// Process-wide state. The caches, locks and lists live until the process
-// ends: a tool or canvas that outlives the library's shut-down still finds
-// the cache and list it was registered with.
+// Process-wide state, guarded by the library lock. The caches and lists live
+// until the process ends: a tool or canvas that outlives the library's
+// shut-down still finds the cache and list it was registered with.
 struct LibraryState {
-  std::mutex lifecycle;
   bool started = false;
   std::int32_t screenPixelsPerInch = 96;
   gdi::HPEN stockBlackPen;
@@ -90,14 +87,8 @@ void SetUpDefaultFont(std::int32_t ppi) {
 
 void ReleasePatternCache(std::unique_ptr<TPatternManager> cache) {
   if (!cache) return;
-  for (;;) {
-    TPatternEntry* entry;
-    {
-      TLockGuard guard(cache->Lock);
-      entry = cache->Entries;
-      if (!entry) break;
-      cache->Entries = entry->Link;
-    }
+  while (TPatternEntry* entry = cache->Entries) {
+    cache->Entries = entry->Link;
     delete entry->Bitmap;
     delete entry;
   }
@@ -212,15 +203,12 @@ auto ValueOfName(const Table& table, std::string_view name) -> std::optional<dec
 }  // namespace
 
 void GraphicsStartup() {
+  TLibraryHold hold;
   LibraryState& state = State();
-  std::lock_guard lifecycle(state.lifecycle);
   if (state.started) return;
 
   state.screenPixelsPerInch = ReadScreenPixelsPerInch();
   StockPalette16 = BuildStockPalette();
-
-  ImageShareLock();
-  CountLock();
 
   state.stockBlackPen = gdi::handle_cast<gdi::HPEN>(gdi::GetStockObject(gdi::BLACK_PEN));
   state.stockHollowBrush = gdi::handle_cast<gdi::HBRUSH>(gdi::GetStockObject(gdi::NULL_BRUSH));
@@ -242,14 +230,14 @@ void GraphicsStartup() {
 }
 
 void GraphicsShutdown() {
+  TLibraryHold hold;
   LibraryState& state = State();
-  std::lock_guard lifecycle(state.lifecycle);
   if (!state.started) return;
 
   ReleasePatternCache(std::move(state.patternCache));
   DropAllContexts();
-  // The canvas lists, the tool caches and the locks stay for the rest of the
-  // process (see LibraryState); entries still in use keep their objects.
+  // The canvas lists and the tool caches stay for the rest of the process
+  // (see LibraryState); entries still in use keep their objects.
   if (StockPalette16) gdi::DeleteObject(StockPalette16);
   StockPalette16 = gdi::HPALETTE{};
   state.started = false;

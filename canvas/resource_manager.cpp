@@ -1,7 +1,6 @@
 #include "canvas/resource_manager.h"
 
 #include <cstring>
-#include <mutex>
 #include <new>
 
 #include "canvas/tools.h"
@@ -39,7 +38,6 @@ std::uint32_t LeadingHandle(const void* settings) {
 
 TToolEntry* TResourceManager::ObtainEntry(const void* settings) {
   const std::uint16_t hash = HashSettings(settings, settingsSize_);
-  TLockGuard guard(managerLock_);
   TToolEntry* entry = entries_;
   while (entry && !(entry->DataHash == hash && std::memcmp(entry->Settings(), settings, settingsSize_) == 0))
     entry = entry->Link;
@@ -58,24 +56,19 @@ TToolEntry* TResourceManager::ObtainEntry(const void* settings) {
 
 void TResourceManager::ReleaseEntry(TToolEntry* entry) {
   if (!entry) return;
-  {
-    TLockGuard guard(managerLock_);
-    if (--entry->Users > 0) return;
-    if (entries_ == entry) {
-      entries_ = entry->Link;
-    } else {
-      TToolEntry* before = entries_;
-      while (before && before->Link != entry) before = before->Link;
-      if (before) before->Link = entry->Link;
-    }
+  if (--entry->Users > 0) return;
+  if (entries_ == entry) {
+    entries_ = entry->Link;
+  } else {
+    TToolEntry* before = entries_;
+    while (before && before->Link != entry) before = before->Link;
+    if (before) before->Link = entry->Link;
   }
-  // The entry is no longer reachable: its platform object goes outside the lock.
   if (entry->ToolHandle) gdi::DeleteObject(entry->ToolHandle);
   FreeEntry(entry);
 }
 
 void TResourceManager::SwapEntry(TGraphicsObject& tool, const void* settings) {
-  TLockGuard guard(managerLock_);
   TToolEntry* old = tool.Entry;
   TToolEntry* fresh = ObtainEntry(settings);
   tool.Entry = fresh;
@@ -85,7 +78,6 @@ void TResourceManager::SwapEntry(TGraphicsObject& tool, const void* settings) {
 }
 
 void TResourceManager::AdoptEntry(TGraphicsObject& tool, TToolEntry* entry) {
-  TLockGuard guard(managerLock_);
   TToolEntry* old = tool.Entry;
   if (entry == old) return;
   ++entry->Users;

@@ -1,18 +1,20 @@
 #pragma once
 // The tool caches: reference-counted entries keyed by the raw bytes of a
-// settings block, with a 16-bit hash in front of the byte comparison.
+// settings block, with a 16-bit hash in front of the byte comparison. The
+// entries, their counts and their platform objects are guarded by the
+// library lock.
 #include <cstddef>
 #include <cstdint>
 
-#include "core/recursive_lock.h"
+#include "core/library_lock.h"
 #include "platform/gdi.h"
 
 class TGraphicsObject;
 
 struct TToolEntry {
-  TToolEntry* Link = nullptr;
-  std::int32_t Users = 0;
-  gdi::HGDIOBJ ToolHandle;
+  TToolEntry* Link GUARDED_BY(LibraryLock) = nullptr;
+  std::int32_t Users GUARDED_BY(LibraryLock) = 0;
+  gdi::HGDIOBJ ToolHandle GUARDED_BY(LibraryLock);
   std::uint16_t DataHash = 0;
   // The settings block follows the header in the same allocation.
   std::uint8_t* Settings() { return reinterpret_cast<std::uint8_t*>(this + 1); }
@@ -26,22 +28,18 @@ class TResourceManager {
   explicit TResourceManager(std::uint16_t settingsSize) : settingsSize_(settingsSize) {}
   TResourceManager(const TResourceManager&) = delete;
   TResourceManager& operator=(const TResourceManager&) = delete;
-  // Releases only the lock: entries still listed are left to the process's end.
+  // Entries still listed are left to the process's end.
   ~TResourceManager() = default;
 
-  TToolEntry* ObtainEntry(const void* settings);
-  void ReleaseEntry(TToolEntry* entry);
-  void SwapEntry(TGraphicsObject& tool, const void* settings);
-  void AdoptEntry(TGraphicsObject& tool, TToolEntry* entry);
-  void EnterLock() { managerLock_.Enter(); }
-  void LeaveLock() { managerLock_.Leave(); }
-  TRecursiveLock& Lock() { return managerLock_; }
+  TToolEntry* ObtainEntry(const void* settings) REQUIRES(LibraryLock);
+  void ReleaseEntry(TToolEntry* entry) REQUIRES(LibraryLock);
+  void SwapEntry(TGraphicsObject& tool, const void* settings) REQUIRES(LibraryLock);
+  void AdoptEntry(TGraphicsObject& tool, TToolEntry* entry) REQUIRES(LibraryLock);
 
   std::uint16_t SettingsSize() const { return settingsSize_; }
-  TToolEntry* Entries() const { return entries_; }
+  TToolEntry* Entries() const REQUIRES(LibraryLock) { return entries_; }
 
  private:
-  TToolEntry* entries_ = nullptr;
-  TRecursiveLock managerLock_;
-  std::uint16_t settingsSize_;
+  TToolEntry* entries_ GUARDED_BY(LibraryLock) = nullptr;
+  const std::uint16_t settingsSize_;
 };

@@ -1,10 +1,8 @@
 #include "canvas/tools.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <iterator>
-#include <mutex>
 
 #include "canvas/canvas.h"
 #include "canvas/graphics_lib.h"
@@ -20,66 +18,21 @@ int PenModeCode(TPenMode mode) {
 namespace {
 
 template <class Settings>
-Settings SettingsOf(const TToolEntry* entry) {
+Settings SettingsOf(const TToolEntry* entry) REQUIRES(LibraryLock) {
   Settings settings;
   std::memcpy(&settings, entry->Settings(), sizeof settings);
   settings.ToolHandle = 0;
   return settings;
 }
 
-// Holds the guards of two tools for a copy. Both are taken together, never
-// waiting for one while holding the other (EnterCanvasLocks), so two threads
-// copying two canvases' tools in opposite directions cannot block each
-// other, also when each has entered its own canvas.
-class CopyGuards {
- public:
-  CopyGuards(TGraphicsObject& dest, TGraphicsObject& source) : first_(dest.GuardLock), second_(source.GuardLock) {
-    if (first_ == second_) second_ = nullptr;
-    if (first_ && second_) {
-      EnterCanvasLocks(*first_, *second_);
-    } else if (first_) {
-      EnterCanvasLock(*first_);
-    } else if (second_) {
-      EnterCanvasLock(*second_);
-    }
-  }
-  CopyGuards(const CopyGuards&) = delete;
-  CopyGuards& operator=(const CopyGuards&) = delete;
-  ~CopyGuards() {
-    if (second_) second_->Leave();
-    if (first_) first_->Leave();
-  }
-
- private:
-  TRecursiveLock* first_;
-  TRecursiveLock* second_;
-};
-
-class Guard {
- public:
-  explicit Guard(TGraphicsObject& tool) : tool_(tool) { tool_.EnterGuard(); }
-  Guard(const Guard&) = delete;
-  Guard& operator=(const Guard&) = delete;
-  ~Guard() { tool_.LeaveGuard(); }
-
- private:
-  TGraphicsObject& tool_;
-};
-
-// Reads, changes and writes a tool's settings under its guard, so that a
-// concurrent change of the same tool is not lost.
+// Reads, changes and writes a tool's settings under the library lock, so that
+// a concurrent change of the same tool is not lost.
 template <class Tool, class Change>
 void ChangeSettings(Tool& tool, Change change) {
-  Guard guard(tool);
+  TLibraryHold hold;
   auto settings = tool.ReadSettings();
   change(settings);
   tool.WriteSettings(settings);
-}
-
-gdi::HGDIOBJ RawHandle(std::uint32_t value) {
-  gdi::HGDIOBJ handle;
-  handle.value = value;
-  return handle;
 }
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
@@ -118,40 +71,26 @@ TBrushSettings Normalised(TBrushSettings s) {
 
 // ---- TGraphicsObject ---------------------------------------------------------
 
-TGraphicsObject::~TGraphicsObject() { cache_->ReleaseEntry(Entry); }
+TGraphicsObject::~TGraphicsObject() {
+  TLibraryHold hold;
+  cache_->ReleaseEntry(Entry);
+}
 
 void TGraphicsObject::Altered() {
   if (OnAlter) OnAlter(this);
 }
 
-void TGraphicsObject::EnterGuard() {
-  if (GuardLock) EnterCanvasLock(*GuardLock);
-}
-
-void TGraphicsObject::LeaveGuard() {
-  if (GuardLock) GuardLock->Leave();
-}
-
 gdi::HGDIOBJ TGraphicsObject::CachedHandle(const std::function<gdi::HGDIOBJ(const void* settings)>& make) {
   TToolEntry* entry = Entry;
-  // Read once without the lock, then again under it, so that two threads
-  // never make two platform objects for one entry.
-  std::atomic_ref<std::uint32_t> slot(entry->ToolHandle.value);
-  if (const std::uint32_t made = slot.load(std::memory_order_acquire)) return RawHandle(made);
-  TLockGuard guard(cache_->Lock());
-  std::uint32_t made = slot.load(std::memory_order_relaxed);
-  if (!made) {
-    // A failed creation stays null and is tried again on the next request.
-    made = make(entry->Settings()).value;
-    slot.store(made, std::memory_order_release);
-  }
-  return RawHandle(made);
+  // A failed creation stays null and is tried again on the next request.
+  if (!entry->ToolHandle) entry->ToolHandle = make(entry->Settings());
+  return entry->ToolHandle;
 }
 
 // ---- TFont -------------------------------------------------------------------
 
 TFont::TFont() : TGraphicsObject(FontCache()) {
-  // A copy, so that fonts made on several threads only read the defaults.
+  TLibraryHold hold;
   TFontSettings defaults = DefaultFontSettings();
   defaults.ToolHandle = 0;
   Entry = FontCache().ObtainEntry(&defaults);
@@ -166,22 +105,26 @@ void TFont::TakeFrom(TPersistent* source) {
     TPersistent::TakeFrom(source);
     return;
   }
-  CopyGuards guards(*this, *font);
+  TLibraryHold hold;
   FontCache().AdoptEntry(*this, font->Entry);
   SetColor(font->Color());
   // Keeps the point size when the two fonts' resolutions differ.
   if (DotsPerInch != font->DotsPerInch) SetSize(font->Size());
 }
 
-TFontSettings TFont::ReadSettings() const { return SettingsOf<TFontSettings>(Entry); }
+TFontSettings TFont::ReadSettings() const {
+  TLibraryHold hold;
+  return SettingsOf<TFontSettings>(Entry);
+}
 
 void TFont::WriteSettings(const TFontSettings& settings) {
   const TFontSettings block = Normalised(settings);
-  Guard guard(*this);
+  TLibraryHold hold;
   FontCache().SwapEntry(*this, &block);
 }
 
 gdi::HFONT TFont::ToolHandle() {
+  TLibraryHold hold;
   return gdi::handle_cast<gdi::HFONT>(CachedHandle([](const void* raw) {
     TFontSettings s;
     std::memcpy(&s, raw, sizeof s);
@@ -200,8 +143,13 @@ gdi::HFONT TFont::ToolHandle() {
   }));
 }
 
+TColor TFont::Color() const {
+  TLibraryHold hold;
+  return color_;
+}
+
 void TFont::SetColor(TColor value) {
-  Guard guard(*this);
+  TLibraryHold hold;
   if (value == color_) return;
   color_ = value;
   Altered();
@@ -259,7 +207,10 @@ void TFont::SetCharset(TFontCharset value) {
 
 // ---- TPen --------------------------------------------------------------------
 
-TPen::TPen() : TGraphicsObject(PenCache()) { Entry = PenCache().ObtainEntry(&DefaultPenSettings()); }
+TPen::TPen() : TGraphicsObject(PenCache()) {
+  TLibraryHold hold;
+  Entry = PenCache().ObtainEntry(&DefaultPenSettings());
+}
 
 void TPen::TakeFrom(TPersistent* source) {
   auto* pen = dynamic_cast<TPen*>(source);
@@ -267,20 +218,24 @@ void TPen::TakeFrom(TPersistent* source) {
     TPersistent::TakeFrom(source);
     return;
   }
-  CopyGuards guards(*this, *pen);
+  TLibraryHold hold;
   PenCache().AdoptEntry(*this, pen->Entry);
   SetMode(pen->Mode());
 }
 
-TPenSettings TPen::ReadSettings() const { return SettingsOf<TPenSettings>(Entry); }
+TPenSettings TPen::ReadSettings() const {
+  TLibraryHold hold;
+  return SettingsOf<TPenSettings>(Entry);
+}
 
 void TPen::WriteSettings(const TPenSettings& settings) {
   const TPenSettings block = Normalised(settings);
-  Guard guard(*this);
+  TLibraryHold hold;
   PenCache().SwapEntry(*this, &block);
 }
 
 gdi::HPEN TPen::ToolHandle() {
+  TLibraryHold hold;
   return gdi::handle_cast<gdi::HPEN>(CachedHandle([](const void* raw) {
     TPenSettings s;
     std::memcpy(&s, raw, sizeof s);
@@ -317,8 +272,13 @@ void TPen::SetWidth(std::int32_t value) {
   });
 }
 
+TPenMode TPen::Mode() const {
+  TLibraryHold hold;
+  return mode_;
+}
+
 void TPen::SetMode(TPenMode value) {
-  Guard guard(*this);
+  TLibraryHold hold;
   if (value == mode_) return;
   mode_ = value;
   Altered();
@@ -326,7 +286,10 @@ void TPen::SetMode(TPenMode value) {
 
 // ---- TBrush ------------------------------------------------------------------
 
-TBrush::TBrush() : TGraphicsObject(BrushCache()) { Entry = BrushCache().ObtainEntry(&DefaultBrushSettings()); }
+TBrush::TBrush() : TGraphicsObject(BrushCache()) {
+  TLibraryHold hold;
+  Entry = BrushCache().ObtainEntry(&DefaultBrushSettings());
+}
 
 void TBrush::TakeFrom(TPersistent* source) {
   auto* brush = dynamic_cast<TBrush*>(source);
@@ -334,11 +297,12 @@ void TBrush::TakeFrom(TPersistent* source) {
     TPersistent::TakeFrom(source);
     return;
   }
-  CopyGuards guards(*this, *brush);
+  TLibraryHold hold;
   BrushCache().AdoptEntry(*this, brush->Entry);
 }
 
 TBrushSettings TBrush::ReadSettings() const {
+  TLibraryHold hold;
   TBrushSettings s = SettingsOf<TBrushSettings>(Entry);
   s.PatternBitmap = 0;
   return s;
@@ -346,11 +310,12 @@ TBrushSettings TBrush::ReadSettings() const {
 
 void TBrush::WriteSettings(const TBrushSettings& settings) {
   const TBrushSettings block = Normalised(settings);
-  Guard guard(*this);
+  TLibraryHold hold;
   BrushCache().SwapEntry(*this, &block);
 }
 
 gdi::HBRUSH TBrush::ToolHandle() {
+  TLibraryHold hold;
   return gdi::handle_cast<gdi::HBRUSH>(CachedHandle([](const void* raw) {
     TBrushSettings s;
     std::memcpy(&s, raw, sizeof s);

@@ -8,7 +8,7 @@
 
 #include "core/color.h"
 #include "core/persistent.h"
-#include "core/recursive_lock.h"
+#include "core/library_lock.h"
 #include "platform/gdi.h"
 
 struct TToolEntry;
@@ -61,24 +61,25 @@ extern const int PenModeCodes[16];
 // The mix mode of mode; a value outside the enumeration mixes as pmCopy.
 int PenModeCode(TPenMode mode);
 
+// Every operation of a tool runs under the library lock, whether the tool
+// belongs to a canvas or to the program.
 class TGraphicsObject : public TPersistent {
  public:
   using TAlterEvent = std::function<void(TGraphicsObject*)>;
   ~TGraphicsObject() override;
   const char* ClassName() const override { return "TGraphicsObject"; }
 
-  virtual void Altered();
-  void EnterGuard();
-  void LeaveGuard();
+  // Called with the library lock held, before the old platform object can go.
+  virtual void Altered() REQUIRES(LibraryLock);
 
   TAlterEvent OnAlter;
-  TRecursiveLock* GuardLock = nullptr;
-  TToolEntry* Entry = nullptr;
+  // The cache entry holding this tool's settings and platform object.
+  TToolEntry* Entry GUARDED_BY(LibraryLock) = nullptr;
 
  protected:
   explicit TGraphicsObject(TResourceManager& cache) : cache_(&cache) {}
   TResourceManager& Cache() const { return *cache_; }
-  gdi::HGDIOBJ CachedHandle(const std::function<gdi::HGDIOBJ(const void* settings)>& make);
+  gdi::HGDIOBJ CachedHandle(const std::function<gdi::HGDIOBJ(const void* settings)>& make) REQUIRES(LibraryLock);
 
  private:
   TResourceManager* cache_;
@@ -89,13 +90,13 @@ class TFont : public TGraphicsObject {
   TFont();
   const char* ClassName() const override { return "TFont"; }
   void TakeFrom(TPersistent* source) override;
-  void Altered() override;
+  void Altered() REQUIRES(LibraryLock) override;
 
   TFontSettings ReadSettings() const;
   void WriteSettings(const TFontSettings& settings);
   gdi::HFONT ToolHandle();
 
-  TColor Color() const { return color_; }
+  TColor Color() const;
   void SetColor(TColor value);
   std::int32_t Height() const;
   void SetHeight(std::int32_t value);
@@ -112,7 +113,7 @@ class TFont : public TGraphicsObject {
   std::int32_t DotsPerInch = 96;
 
  private:
-  TColor color_ = clWindowText;
+  TColor color_ GUARDED_BY(LibraryLock) = clWindowText;
 };
 
 class TPen : public TGraphicsObject {
@@ -131,11 +132,11 @@ class TPen : public TGraphicsObject {
   void SetStyle(TPenStyle value);
   std::int32_t Width() const;
   void SetWidth(std::int32_t value);
-  TPenMode Mode() const { return mode_; }
+  TPenMode Mode() const;
   void SetMode(TPenMode value);
 
  private:
-  TPenMode mode_ = TPenMode::pmCopy;
+  TPenMode mode_ GUARDED_BY(LibraryLock) = TPenMode::pmCopy;
 };
 
 class TBrush : public TGraphicsObject {

@@ -39,7 +39,7 @@ class ContextColors {
 // is first copied into a display-compatible bitmap. False when that copy
 // cannot be made.
 bool MarkKeyPixels(gdi::HDC screen, gdi::HDC mono, gdi::HBITMAP bitmap, gdi::HPALETTE palette,
-                   gdi::DIBSECTION& record, TColor key) {
+                   gdi::DIBSECTION& record, TColor key) REQUIRES(LibraryLock) {
   const std::int32_t width = record.dsBm.bmWidth;
   const std::int32_t height = record.dsBm.bmHeight;
   gdi::MemoryDC color(screen);
@@ -83,7 +83,7 @@ void SingleMaskedTransfer(gdi::HDC dest, std::int32_t destX, std::int32_t destY,
 void FourTransfers(gdi::HDC dest, std::int32_t destX, std::int32_t destY, std::int32_t destWidth,
                    std::int32_t destHeight, gdi::HDC source, std::int32_t sourceX, std::int32_t sourceY,
                    std::int32_t sourceWidth, std::int32_t sourceHeight, gdi::HDC maskContext, std::int32_t maskX,
-                   std::int32_t maskY) {
+                   std::int32_t maskY) REQUIRES(LibraryLock) {
   gdi::MemoryDC work{gdi::HDC{}};
   CheckHandle(work.Get());
   // Declared before the work bitmap so that it is put back after the bitmap

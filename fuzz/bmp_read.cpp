@@ -17,6 +17,7 @@ namespace {
 constexpr std::int64_t kLargestWrittenSection = std::int64_t{64} << 20;
 
 std::int64_t SectionBytes(const TBitmap& bitmap) {
+  TLibraryHold hold;
   const gdi::BITMAP& bm = bitmap.SharedImage().Section.dsBm;
   const std::int64_t rows = bm.bmHeight < 0 ? -std::int64_t{bm.bmHeight} : bm.bmHeight;
   return std::int64_t{bm.bmWidthBytes} * rows;

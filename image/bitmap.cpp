@@ -19,32 +19,11 @@
 
 namespace {
 
-// Assigns only when the value differs, so that a reader of an unchanged
-// field on another thread never meets a write.
-template <class T>
-void TakeIfChanged(T& field, const T& value) {
-  if (std::memcmp(&field, &value, sizeof field) != 0) std::memcpy(&field, &value, sizeof field);
-}
-
-void TakeChangedFields(gdi::DIBSECTION& to, const gdi::DIBSECTION& from) {
-  TakeIfChanged(to.dsBm.bmType, from.dsBm.bmType);
-  TakeIfChanged(to.dsBm.bmWidth, from.dsBm.bmWidth);
-  TakeIfChanged(to.dsBm.bmHeight, from.dsBm.bmHeight);
-  TakeIfChanged(to.dsBm.bmWidthBytes, from.dsBm.bmWidthBytes);
-  TakeIfChanged(to.dsBm.bmPlanes, from.dsBm.bmPlanes);
-  TakeIfChanged(to.dsBm.bmBitsPixel, from.dsBm.bmBitsPixel);
-  TakeIfChanged(to.dsBm.bmBits, from.dsBm.bmBits);
-  TakeIfChanged(to.dsBmih, from.dsBmih);
-  TakeIfChanged(to.dsBitfields, from.dsBitfields);
-  TakeIfChanged(to.dshSection, from.dshSection);
-  TakeIfChanged(to.dsOffset, from.dsOffset);
-}
-
 // The clipboard's format number of a device-dependent bitmap.
 constexpr std::uint16_t kClipboardBitmap = 2;
 constexpr gdi::DWORD kInfoHeaderBytes = sizeof(gdi::BITMAPINFOHEADER);
 
-void DetachAndDelete(gdi::HBITMAP handle) {
+void DetachAndDelete(gdi::HBITMAP handle) REQUIRES(LibraryLock) {
   DetachBitmapHandle(handle);
   gdi::DeleteObject(handle);
 }
@@ -56,7 +35,7 @@ class TPaletteCopy {
   explicit TPaletteCopy(gdi::HPALETTE palette) : palette_(palette) {}
   TPaletteCopy(const TPaletteCopy&) = delete;
   TPaletteCopy& operator=(const TPaletteCopy&) = delete;
-  ~TPaletteCopy() {
+  ~TPaletteCopy() REQUIRES(LibraryLock) {
     if (palette_ && palette_ != StockPalette16) gdi::DeleteObject(palette_);
   }
   gdi::HPALETTE Get() const { return palette_; }
@@ -72,13 +51,14 @@ class TPaletteCopy {
 
 void TSharedImage::DropShare(TSharedImage* image) {
   if (!image) return;
-  if (image->ShareCount.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+  if (--image->ShareCount == 0) {
     image->ReleaseHandles();
     delete image;
   }
 }
 
-TBitmapImage::~TBitmapImage() {
+// Destroyed by DropShare, with the library lock held.
+TBitmapImage::~TBitmapImage() NO_THREAD_SAFETY_ANALYSIS {
   if (SectionHandle) {
     DetachAndDelete(SectionHandle);
     SectionHandle = {};
@@ -102,11 +82,13 @@ void TBitmapImage::ReleaseHandles() {
 // ---- Life cycle and assignment -------------------------------------------------
 
 TBitmap::TBitmap() {
+  TLibraryHold hold;
   sharedImage_ = new TBitmapImage;
   sharedImage_->AddShare();
 }
 
 TBitmap::~TBitmap() {
+  TLibraryHold hold;
   ReleaseContext();
   TSharedImage::DropShare(sharedImage_);
   sharedImage_ = nullptr;
@@ -119,52 +101,74 @@ void TBitmap::TakeFrom(TPersistent* source) {
     TGraphic::TakeFrom(source);
     return;
   }
-  // The canvas gives the old handle back first: it would otherwise stay
-  // selected, and be drawn from, while other bitmaps still share it.
-  if (other != this) ReleaseContext();
-  if (other) {
-    TSharedImage* previous;
-    {
-      TLockGuard share(ImageShareLock());
+  {
+    TLibraryHold hold;
+    // The canvas gives the old handle back first: it would otherwise stay
+    // selected, and be drawn from, while other bitmaps still share it.
+    if (other != this) ReleaseContext();
+    if (other) {
       other->sharedImage_->AddShare();
-      previous = std::exchange(sharedImage_, other->sharedImage_);
-      StoreUseTransparency(other->UseTransparency());
+      TSharedImage* previous = std::exchange(sharedImage_, other->sharedImage_);
+      StoreUseTransparency(other->HeldUseTransparency());
       keyColor_ = other->keyColor_;
       keyKind_ = other->keyKind_;
+      TSharedImage::DropShare(previous);
+    } else {
+      AttachImage({}, {}, nullptr, false, gdi::DIBSECTION{});
     }
-    TSharedImage::DropShare(previous);
-  } else {
-    AttachImage({}, {}, nullptr, false, gdi::DIBSECTION{});
+    EnsurePalette();
+    SetPaletteChanged(static_cast<bool>(sharedImage_->PaletteHandle));
   }
-  SetPaletteChanged(static_cast<bool>(PaletteHandle()));
   NotifyChange(this);
 }
 
 void TBitmap::NotifyChange(void* sender) {
-  maskCurrent_ = false;
+  {
+    TLibraryHold hold;
+    maskCurrent_ = false;
+  }
   TGraphic::NotifyChange(sender);
 }
 
 // ---- Reading the storage --------------------------------------------------------
 
 bool TBitmap::IsEmpty() {
+  TLibraryHold hold;
+  return HeldIsEmpty();
+}
+
+bool TBitmap::HeldIsEmpty() {
   const TBitmapImage& image = *sharedImage_;
   return !image.BitmapHandle && !image.SectionHandle && !image.SavedStream;
 }
 
-std::int32_t TBitmap::Width() { return sharedImage_->Section.dsBm.bmWidth; }
+std::int32_t TBitmap::Width() {
+  TLibraryHold hold;
+  return sharedImage_->Section.dsBm.bmWidth;
+}
 
 std::int32_t TBitmap::Height() {
+  TLibraryHold hold;
   const std::int64_t height = sharedImage_->Section.dsBm.bmHeight;
   return static_cast<std::int32_t>(std::min<std::int64_t>(std::llabs(height), INT32_MAX));
 }
 
 bool TBitmap::IsMono() {
+  TLibraryHold hold;
+  return HeldIsMono();
+}
+
+bool TBitmap::HeldIsMono() {
   const gdi::BITMAP& bm = sharedImage_->Section.dsBm;
   return bm.bmPlanes == 1 && bm.bmBitsPixel == 1;
 }
 
 TBitmapKind TBitmap::Kind() {
+  TLibraryHold hold;
+  return HeldKind();
+}
+
+TBitmapKind TBitmap::HeldKind() {
   const TBitmapImage& image = *sharedImage_;
   if (image.BitmapHandle && image.BitmapHandle != image.SectionHandle) return TBitmapKind::bkDDB;
   if (image.SectionHandle) return TBitmapKind::bkDIB;
@@ -172,7 +176,12 @@ TBitmapKind TBitmap::Kind() {
 }
 
 TPixelDepth TBitmap::Depth() {
-  if (Kind() == TBitmapKind::bkDDB) return TPixelDepth::pdDevice;
+  TLibraryHold hold;
+  return HeldDepth();
+}
+
+TPixelDepth TBitmap::HeldDepth() {
+  if (HeldKind() == TBitmapKind::bkDDB) return TPixelDepth::pdDevice;
   const gdi::DIBSECTION& section = sharedImage_->Section;
   const gdi::DWORD compression = section.dsBmih.biCompression;
   switch (section.dsBmih.biBitCount) {
@@ -190,45 +199,60 @@ TPixelDepth TBitmap::Depth() {
 }
 
 gdi::HPALETTE TBitmap::PaletteHandle() {
+  TLibraryHold hold;
   EnsurePalette();
   return sharedImage_->PaletteHandle;
 }
 
 gdi::HBITMAP TBitmap::BitmapHandle() {
+  TLibraryHold hold;
   ReleaseContext();
   EnsureHandle();
-  PrepareToModify();
+  PrepareHeldToModify();
   return sharedImage_->BitmapHandle;
 }
 
 TBitmapCanvas& TBitmap::Canvas() {
+  TLibraryHold hold;
+  return HeldCanvas();
+}
+
+TBitmapCanvas& TBitmap::HeldCanvas() {
   if (!canvas_) {
     EnsureHandle();
-    if (!canvas_) {
-      auto canvas = std::make_unique<TBitmapCanvas>(this);
-      canvas->OnAfterChange = [this](TCanvas*) { NotifyChange(this); };
-      canvas->OnBeforeChange = [this](TCanvas*) { PrepareToModify(); };
-      canvas_ = std::move(canvas);
-    }
+    auto canvas = std::make_unique<TBitmapCanvas>(this);
+    canvas->OnAfterChange = [this](TCanvas*) { NotifyChange(this); };
+    canvas->OnBeforeChange = [this](TCanvas*) { PrepareToModify(); };
+    canvas_ = std::move(canvas);
   }
   return *canvas_;
+}
+
+bool TBitmap::HasCanvas() const {
+  TLibraryHold hold;
+  return canvas_ != nullptr;
 }
 
 // ---- Clipboard --------------------------------------------------------------------
 
 void TBitmap::LoadClipboard(std::uint16_t format, gdi::HBITMAP data, gdi::HPALETTE palette) {
   if (format != kClipboardBitmap || !data) RaiseInvalidGraphic(Msg::UnknownClipboardFormat);
-  ReleaseContext();
-  gdi::DIBSECTION record{};
-  gdi::GetObjectA(data, sizeof record, &record);
-  if (!record.dsBm.bmBits) record.dsBmih.biSize = 0;
-  CloneImage(data, palette, record);
-  sharedImage_->CoreFormat = false;
-  SetPaletteChanged(static_cast<bool>(PaletteHandle()));
+  {
+    TLibraryHold hold;
+    ReleaseContext();
+    gdi::DIBSECTION record{};
+    gdi::GetObjectA(data, sizeof record, &record);
+    if (!record.dsBm.bmBits) record.dsBmih.biSize = 0;
+    CloneImage(data, palette, record);
+    sharedImage_->CoreFormat = false;
+    EnsurePalette();
+    SetPaletteChanged(static_cast<bool>(sharedImage_->PaletteHandle));
+  }
   NotifyChange(this);
 }
 
 void TBitmap::StoreClipboard(std::uint16_t& format, gdi::HBITMAP& data, gdi::HPALETTE& palette) {
+  TLibraryHold hold;
   format = kClipboardBitmap;
   EnsureHandle();
   TBitmapImage& image = *sharedImage_;
@@ -244,6 +268,11 @@ void TBitmap::StoreClipboard(std::uint16_t& format, gdi::HBITMAP& data, gdi::HPA
 // ---- Copy on write -----------------------------------------------------------------
 
 void TBitmap::PrepareToModify() {
+  TLibraryHold hold;
+  PrepareHeldToModify();
+}
+
+void TBitmap::PrepareHeldToModify() {
   DetachImage();
   TBitmapImage& image = *sharedImage_;
   image.Section.dsBmih.biClrUsed = 0;
@@ -254,10 +283,6 @@ void TBitmap::PrepareToModify() {
 void TBitmap::DetachImage() {
   TBitmapImage& image = *sharedImage_;
   if (image.ShareCount > 1) {
-    // The other sharers may be drawing on other threads: the storage is read
-    // and copied under the context lock, which their palettes and masks are
-    // made under too.
-    TContextLock contextLock;
     EnsureHandle();
     CloneImage(image.BitmapHandle, image.UsesHalftone ? gdi::HPALETTE{} : image.PaletteHandle, image.Section);
   } else if (image.BitmapHandle && image.BitmapHandle != image.SectionHandle) {
@@ -289,12 +314,8 @@ void TBitmap::AttachImage(gdi::HBITMAP handle, gdi::HPALETTE palette, std::uniqu
   image->CoreFormat = coreFormat;
   if (record.dsBm.bmBits) image->SectionHandle = handle;
   image->SavedStream = std::move(stream);
-  TSharedImage* previous;
-  {
-    TLockGuard share(ImageShareLock());
-    previous = std::exchange(sharedImage_, image.release());
-    sharedImage_->AddShare();
-  }
+  TSharedImage* previous = std::exchange(sharedImage_, image.release());
+  sharedImage_->AddShare();
   TSharedImage::DropShare(previous);
   maskBuilt_ = false;
 }
@@ -307,14 +328,9 @@ void TBitmap::EnsureHandle() {
 }
 
 void TBitmap::EnsureSection() {
-  // Sharers on other threads may ask for the same storage's section.
-  TContextLock contextLock;
   TBitmapImage& image = *sharedImage_;
   if (!image.BitmapHandle || image.SectionHandle) return;
   EnsurePalette();
-  // Worked out on a copy: sharers on other threads read the storage's size
-  // without the lock, and a section keeps the size, so only what changes is
-  // written back.
   gdi::DIBSECTION section = image.Section;
   if (section.dsBmih.biSize == 0) {
     gdi::GetObjectA(image.BitmapHandle, sizeof section, &section);
@@ -326,16 +342,12 @@ void TBitmap::EnsureSection() {
   }
   const gdi::HBITMAP made =
       RebuildBitmap(image.BitmapHandle, image.PaletteHandle, image.PaletteHandle, section, nullptr);
-  TakeChangedFields(image.Section, section);
+  image.Section = section;
   image.SectionHandle = made;
 }
 
 void TBitmap::EnsurePalette() {
   if (noPalette_) return;
-  // Sharers on other threads may ask for the same storage's palette; the
-  // storage is written only when something is made, so that readers of a
-  // storage whose palette is settled never meet a write.
-  TContextLock contextLock;
   TBitmapImage& image = *sharedImage_;
   if (image.PaletteHandle || !image.SectionHandle) return;
   if (image.SectionHandle == image.BitmapHandle) DetachBitmapHandle(image.SectionHandle);

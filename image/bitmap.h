@@ -1,13 +1,13 @@
 #pragma once
 // The bitmap image: pixel storage shared copy-on-write between TBitmap
 // objects, with handles, sections and palettes made on demand.
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "core/color.h"
+#include "core/library_lock.h"
 #include "core/stream.h"
 #include "image/graphic.h"
 #include "platform/gdi.h"
@@ -20,20 +20,21 @@ enum class TPixelDepth : std::uint8_t {
 enum class TBitmapKind : std::uint8_t { bkDIB = 0, bkDDB = 1 };
 enum class TTransparencyKind : std::uint8_t { tkAuto = 0, tkFixed = 1 };
 
-// Storage that several bitmaps may use, counted by ShareCount. The count is
-// atomic: sharers on different threads take and drop their shares
-// independently, and the last one destroys the storage.
+// Storage that several bitmaps may use, counted by ShareCount; the last
+// sharer to let go destroys it. Sharing behaves like a copy: what one sharer
+// changes in the storage is only ever what every sharer would work out the
+// same way (a section, a palette made on demand); anything else is changed
+// on storage of the bitmap's own.
 class TSharedImage {
  public:
   virtual ~TSharedImage() = default;
-  virtual void ReleaseHandles() = 0;
-  void AddShare() { ShareCount.fetch_add(1, std::memory_order_relaxed); }
+  virtual void ReleaseHandles() REQUIRES(LibraryLock) = 0;
+  void AddShare() REQUIRES(LibraryLock) { ++ShareCount; }
   // Decrements the count and destroys the storage when it reaches 0; an
-  // absent storage is ignored. Destroying takes the context lock, so no
-  // caller holds ImageShareLock here.
-  static void DropShare(TSharedImage* image);
+  // absent storage is ignored.
+  static void DropShare(TSharedImage* image) REQUIRES(LibraryLock);
 
-  std::atomic<std::int32_t> ShareCount = 0;
+  std::int32_t ShareCount GUARDED_BY(LibraryLock) = 0;
 };
 
 // The pixel storage: the handles it owns and the description of its section.
@@ -43,16 +44,16 @@ class TBitmapImage : public TSharedImage {
   TBitmapImage(const TBitmapImage&) = delete;
   TBitmapImage& operator=(const TBitmapImage&) = delete;
   ~TBitmapImage() override;
-  void ReleaseHandles() override;
+  void ReleaseHandles() REQUIRES(LibraryLock) override;
 
-  gdi::HBITMAP BitmapHandle;
-  gdi::HBITMAP MaskBitmap;
-  gdi::HPALETTE PaletteHandle;
-  gdi::HBITMAP SectionHandle;
-  gdi::DIBSECTION Section{};
-  std::unique_ptr<TMemoryStream> SavedStream;
-  bool CoreFormat = false;
-  bool UsesHalftone = false;
+  gdi::HBITMAP BitmapHandle GUARDED_BY(LibraryLock);
+  gdi::HBITMAP MaskBitmap GUARDED_BY(LibraryLock);
+  gdi::HPALETTE PaletteHandle GUARDED_BY(LibraryLock);
+  gdi::HBITMAP SectionHandle GUARDED_BY(LibraryLock);
+  gdi::DIBSECTION Section GUARDED_BY(LibraryLock){};
+  std::unique_ptr<TMemoryStream> SavedStream GUARDED_BY(LibraryLock);
+  bool CoreFormat GUARDED_BY(LibraryLock) = false;
+  bool UsesHalftone GUARDED_BY(LibraryLock) = false;
 };
 
 class TBitmap : public TGraphic {
@@ -103,43 +104,72 @@ class TBitmap : public TGraphic {
   void StoreFileWritingPixels(const std::string& fileName, const TPixelWriter& writePixels);
   void StoreStreamWritingPixels(TStream& stream, const TPixelWriter& writePixels);
   TBitmapCanvas& Canvas();
-  bool HasCanvas() const { return canvas_ != nullptr; }
+  bool HasCanvas() const;
 
   // Transparency: the stored key colour and how it is chosen.
-  TColor KeyColor() const { return keyColor_; }
+  TColor KeyColor() const;
   void SetKeyColor(TColor value);
-  TTransparencyKind KeyKind() const { return keyKind_; }
+  TTransparencyKind KeyKind() const;
   void SetKeyKind(TTransparencyKind value);
   TColor EffectiveKeyColor();
 
-  // ---- Library-internal operations (reader, writer, conversions, canvas) ----
-  TBitmapImage& SharedImage() const { return *sharedImage_; }
-  TBitmapCanvas* CanvasOrNull() const { return canvas_.get(); }
-  bool NoPalette() const { return noPalette_; }
-  bool MaskCurrent() const { return maskCurrent_; }
-  bool MaskBuilt() const { return maskBuilt_; }
-
+  // Makes the storage private and drops what derives from its pixels, before
+  // the bitmap is drawn on (its canvas's BeforeChange).
   void PrepareToModify();
-  void DetachImage();
-  void CloneImage(gdi::HBITMAP handle, gdi::HPALETTE palette, gdi::DIBSECTION record);
-  void AttachImage(gdi::HBITMAP handle, gdi::HPALETTE palette, std::unique_ptr<TMemoryStream> stream,
-                   bool coreFormat, gdi::DIBSECTION record);
-  void EnsureHandle();
-  void EnsureSection();
-  void EnsurePalette();
-  void ReleaseContext();
-  void EnsureMask();
 
-  void ReadBmpImage(TStream& stream, std::int64_t count);
-  void ReadBmpBody(TStream& stream, std::int64_t remaining, const gdi::BITMAPFILEHEADER& fileHeader);
+  // ---- Library-internal operations (reader, writer, conversions, canvas),
+  // with the library lock held ----
+  TBitmapImage& SharedImage() const REQUIRES(LibraryLock) { return *sharedImage_; }
+  TBitmapCanvas* CanvasOrNull() const REQUIRES(LibraryLock) { return canvas_.get(); }
+  TBitmapCanvas& HeldCanvas() REQUIRES(LibraryLock);
+  bool NoPalette() const REQUIRES(LibraryLock) { return noPalette_; }
+  bool MaskCurrent() const REQUIRES(LibraryLock) { return maskCurrent_; }
+  bool MaskBuilt() const REQUIRES(LibraryLock) { return maskBuilt_; }
+
+  void PrepareHeldToModify() REQUIRES(LibraryLock);
+  void DetachImage() REQUIRES(LibraryLock);
+  void CloneImage(gdi::HBITMAP handle, gdi::HPALETTE palette, gdi::DIBSECTION record) REQUIRES(LibraryLock);
+  void AttachImage(gdi::HBITMAP handle, gdi::HPALETTE palette, std::unique_ptr<TMemoryStream> stream,
+                   bool coreFormat, gdi::DIBSECTION record) REQUIRES(LibraryLock);
+  void EnsureHandle() REQUIRES(LibraryLock);
+  void EnsureSection() REQUIRES(LibraryLock);
+  void EnsurePalette() REQUIRES(LibraryLock);
+  void ReleaseContext() REQUIRES(LibraryLock);
+  void EnsureMask() REQUIRES(LibraryLock);
+  TColor HeldEffectiveKeyColor() REQUIRES(LibraryLock);
+  TBitmapKind HeldKind() REQUIRES(LibraryLock);
+  TPixelDepth HeldDepth() REQUIRES(LibraryLock);
+  bool HeldIsMono() REQUIRES(LibraryLock);
+  bool HeldIsEmpty() REQUIRES(LibraryLock);
+
+  // Drawing by PaintGraphic: whether Render asks the destination for its
+  // context (and so gives it a second BeforeChange), and Render without that
+  // notice.
+  bool RenderNoticesDestination(TCanvas& canvas);
+  void RenderNoticed(TCanvas& canvas, const TRect& rect) REQUIRES(LibraryLock);
+  void RenderHeld(TCanvas& canvas, const TRect& rect, bool noticed) REQUIRES(LibraryLock);
+
+  // Each answers whether the bitmap changed, for the notice its caller gives
+  // once the lock is back.
+  bool ReadBmpImage(TStream& stream, std::int64_t count) REQUIRES(LibraryLock);
+  void ReadBmpBody(TStream& stream, std::int64_t remaining, const gdi::BITMAPFILEHEADER& fileHeader)
+      REQUIRES(LibraryLock);
   void WriteBmp(TStream& stream, bool withByteCount, const TPixelWriter* writePixels = nullptr);
 
  private:
-  TBitmapImage* sharedImage_ = nullptr;
-  std::unique_ptr<TBitmapCanvas> canvas_;
-  bool noPalette_ = false;
-  bool maskCurrent_ = false;
-  bool maskBuilt_ = false;
-  TColor keyColor_ = clDefault;
-  TTransparencyKind keyKind_ = TTransparencyKind::tkAuto;
+  bool SetWidthHeld(std::int32_t value) REQUIRES(LibraryLock);
+  bool SetHeightHeld(std::int32_t value) REQUIRES(LibraryLock);
+  bool SetKindHeld(TBitmapKind value) REQUIRES(LibraryLock);
+  bool SetDepthHeld(TPixelDepth value) REQUIRES(LibraryLock);
+  bool SetKeyColorHeld(TColor value) REQUIRES(LibraryLock);
+  bool AttachUnfilledSection(std::int32_t width, std::int32_t height) REQUIRES(LibraryLock);
+  void SetPaletteHandleHeld(gdi::HPALETTE value) REQUIRES(LibraryLock);
+
+  TBitmapImage* sharedImage_ GUARDED_BY(LibraryLock) = nullptr;
+  std::unique_ptr<TBitmapCanvas> canvas_ GUARDED_BY(LibraryLock);
+  bool noPalette_ GUARDED_BY(LibraryLock) = false;
+  bool maskCurrent_ GUARDED_BY(LibraryLock) = false;
+  bool maskBuilt_ GUARDED_BY(LibraryLock) = false;
+  TColor keyColor_ GUARDED_BY(LibraryLock) = clDefault;
+  TTransparencyKind keyKind_ GUARDED_BY(LibraryLock) = TTransparencyKind::tkAuto;
 };

@@ -26,7 +26,7 @@ gdi::WORD BitCountOf(TPixelDepth depth) {
   }
 }
 
-gdi::HPALETTE ScreenHalftonePalette() {
+gdi::HPALETTE ScreenHalftonePalette() REQUIRES(LibraryLock) {
   gdi::ScreenDC screen;
   CheckHandle(screen.Get());
   return gdi::CreateHalftonePalette(screen.Get());
@@ -40,11 +40,17 @@ void RequireSize(std::int32_t value) {
 }  // namespace
 
 void TBitmap::SetDepth(TPixelDepth value) {
-  if (value == Depth()) return;
-  if (value == TPixelDepth::pdDevice) {
-    SetKind(TBitmapKind::bkDDB);
-    return;
+  bool changed;
+  {
+    TLibraryHold hold;
+    changed = SetDepthHeld(value);
   }
+  if (changed) NotifyChange(this);
+}
+
+bool TBitmap::SetDepthHeld(TPixelDepth value) {
+  if (value == HeldDepth()) return false;
+  if (value == TPixelDepth::pdDevice) return SetKindHeld(TBitmapKind::bkDDB);
   if (value == TPixelDepth::pdCustom) RaiseInvalidGraphic(Msg::InvalidPixelFormat);
 
   // A fresh header: resolution and important-colour count are not carried
@@ -74,43 +80,76 @@ void TBitmap::SetDepth(TPixelDepth value) {
     default: break;
   }
 
-  const gdi::HBITMAP handle = BitmapHandle();
-  CloneImage(handle, palette, record);
+  ReleaseContext();
+  EnsureHandle();
+  PrepareHeldToModify();
+  CloneImage(sharedImage_->BitmapHandle, palette, record);
   SetPaletteChanged(static_cast<bool>(palette));
-  NotifyChange(this);
+  return true;
 }
 
 void TBitmap::SetWidth(std::int32_t value) {
-  if (value == sharedImage_->Section.dsBm.bmWidth) return;
+  bool changed;
+  {
+    TLibraryHold hold;
+    changed = SetWidthHeld(value);
+  }
+  if (changed) NotifyChange(this);
+}
+
+bool TBitmap::SetWidthHeld(std::int32_t value) {
+  if (value == sharedImage_->Section.dsBm.bmWidth) return false;
   RequireSize(value);
   EnsureHandle();
   gdi::DIBSECTION record = sharedImage_->Section;
   record.dsBm.bmWidth = value;
   record.dsBmih.biWidth = value;
   CloneImage(sharedImage_->BitmapHandle, sharedImage_->PaletteHandle, record);
-  NotifyChange(this);
+  return true;
 }
 
 void TBitmap::SetHeight(std::int32_t value) {
-  if (value == sharedImage_->Section.dsBm.bmHeight) return;
+  bool changed;
+  {
+    TLibraryHold hold;
+    changed = SetHeightHeld(value);
+  }
+  if (changed) NotifyChange(this);
+}
+
+bool TBitmap::SetHeightHeld(std::int32_t value) {
+  if (value == sharedImage_->Section.dsBm.bmHeight) return false;
   RequireSize(value);
   EnsureHandle();
   gdi::DIBSECTION record = sharedImage_->Section;
   record.dsBm.bmHeight = value;
   record.dsBmih.biHeight = value;
   CloneImage(sharedImage_->BitmapHandle, sharedImage_->PaletteHandle, record);
-  NotifyChange(this);
+  return true;
 }
 
+// Any bitmap but an empty deep one is sized as SetWidth and then SetHeight
+// size it, with a notice for each change.
 void TBitmap::SetSizeUnfilled(std::int32_t width, std::int32_t height) {
+  bool attached;
+  {
+    TLibraryHold hold;
+    attached = AttachUnfilledSection(width, height);
+  }
+  if (attached) {
+    NotifyChange(this);
+    return;
+  }
+  SetWidth(width);
+  SetHeight(height);
+}
+
+bool TBitmap::AttachUnfilledSection(std::int32_t width, std::int32_t height) {
   const TBitmapImage& image = *sharedImage_;
   const bool empty = !image.BitmapHandle && !image.SectionHandle;
   if (!empty || image.Section.dsBmih.biSize < kInfoHeaderBytes || image.Section.dsBmih.biBitCount <= 8 || width <= 0 ||
-      height <= 0) {
-    SetWidth(width);
-    SetHeight(height);
-    return;
-  }
+      height <= 0)
+    return false;
   gdi::DIBSECTION record = image.Section;
   record.dsBm.bmWidth = width;
   record.dsBmih.biWidth = width;
@@ -119,15 +158,31 @@ void TBitmap::SetSizeUnfilled(std::int32_t width, std::int32_t height) {
   gdi::OwnedObject<gdi::HBITMAP> made(MakeUnfilledSection(record));
   AttachImage(made.Get(), {}, nullptr, image.CoreFormat, record);
   made.Release();
-  NotifyChange(this);
+  return true;
 }
 
 void TBitmap::SetKind(TBitmapKind value) {
-  if (value == Kind()) return;
+  bool changed;
+  {
+    TLibraryHold hold;
+    changed = SetKindHeld(value);
+  }
+  if (changed) NotifyChange(this);
+}
+
+bool TBitmap::SetKindHeld(TBitmapKind value) {
+  if (value == HeldKind()) return false;
   TBitmapImage* image = sharedImage_;
   if (!image->BitmapHandle && !image->SectionHandle) {
-    image->Section.dsBmih.biSize = value == TBitmapKind::bkDDB ? 0 : kInfoHeaderBytes;
-    return;
+    // The kind of an empty bitmap lives in its record. A shared record is
+    // left to the sharers: this bitmap gets an empty storage of its own.
+    gdi::DIBSECTION record = image->Section;
+    record.dsBmih.biSize = value == TBitmapKind::bkDDB ? 0 : kInfoHeaderBytes;
+    if (image->ShareCount > 1)
+      AttachImage({}, {}, nullptr, image->CoreFormat, record);
+    else
+      image->Section = record;
+    return false;
   }
 
   ReleaseContext();
@@ -162,12 +217,20 @@ void TBitmap::SetKind(TBitmapKind value) {
       paletteCopy.Release();
     }
   }
-  NotifyChange(this);
+  return true;
 }
 
 void TBitmap::SetPaletteHandle(gdi::HPALETTE value) {
+  {
+    TLibraryHold hold;
+    if (value == sharedImage_->PaletteHandle) return;
+    SetPaletteHandleHeld(value);
+  }
+  NotifyChange(this);
+}
+
+void TBitmap::SetPaletteHandleHeld(gdi::HPALETTE value) {
   TBitmapImage* image = sharedImage_;
-  if (value == image->PaletteHandle) return;
   if (!value && image->ShareCount == 1) {
     // A palette still selected into the canvas's context cannot be deleted.
     ReleaseContext();
@@ -187,5 +250,4 @@ void TBitmap::SetPaletteHandle(gdi::HPALETTE value) {
   image = sharedImage_;
   SyncSectionColors(image->SectionHandle, value, image->Section);
   SetPaletteChanged(true);
-  NotifyChange(this);
 }

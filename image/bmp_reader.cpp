@@ -127,29 +127,40 @@ void WidenColorTable(std::span<std::uint8_t, kTableBytes> table) {
 }
 
 void TBitmap::LoadStream(TStream& stream) {
-  // All that is left of the stream, however long: BMP data may be followed by
-  // any amount of other data.
-  ReadBmpImage(stream, stream.Size() - stream.Position());
+  bool changed;
+  {
+    TLibraryHold hold;
+    // All that is left of the stream, however long: BMP data may be followed
+    // by any amount of other data.
+    changed = ReadBmpImage(stream, stream.Size() - stream.Position());
+  }
+  if (changed) NotifyChange(this);
 }
 
 void TBitmap::LoadData(TStream& stream) {
-  std::int32_t count = 0;
-  stream.ReadBuffer(&count, sizeof count);
-  // The stored count is taken as unsigned: a negative one asks for more than
-  // any stream holds.
-  ReadBmpImage(stream, static_cast<std::uint32_t>(count));
+  bool changed;
+  {
+    TLibraryHold hold;
+    std::int32_t count = 0;
+    stream.ReadBuffer(&count, sizeof count);
+    // The stored count is taken as unsigned: a negative one asks for more
+    // than any stream holds.
+    changed = ReadBmpImage(stream, static_cast<std::uint32_t>(count));
+  }
+  if (changed) NotifyChange(this);
 }
 
-void TBitmap::ReadBmpImage(TStream& stream, std::int64_t count) {
+bool TBitmap::ReadBmpImage(TStream& stream, std::int64_t count) {
   ReleaseContext();
   if (count == 0) {
     AttachImage({}, {}, nullptr, false, gdi::DIBSECTION{});
-    return;
+    return false;
   }
   gdi::BITMAPFILEHEADER fileHeader;
   stream.ReadBuffer(&fileHeader, kFileHeaderBytes);
   if (fileHeader.bfType != kBmpSignature) RaiseInvalidBitmap();
   ReadBmpBody(stream, count - kFileHeaderBytes, fileHeader);
+  return true;
 }
 
 void TBitmap::ReadBmpBody(TStream& stream, std::int64_t remaining, const gdi::BITMAPFILEHEADER& fileHeader) {
@@ -276,6 +287,6 @@ void TBitmap::ReadBmpBody(TStream& stream, std::int64_t remaining, const gdi::BI
 
   const gdi::HPALETTE paletteHandle = palette ? palette->Release() : gdi::HPALETTE{};
   AttachImage(made->Release(), paletteHandle, std::move(saved), core, record);
-  SetPaletteChanged(static_cast<bool>(PaletteHandle()));
-  NotifyChange(this);
+  EnsurePalette();
+  SetPaletteChanged(static_cast<bool>(SharedImage().PaletteHandle));
 }

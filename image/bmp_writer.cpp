@@ -7,6 +7,7 @@
 #include <bit>
 #include <cstring>
 #include <optional>
+#include <vector>
 
 #include "canvas/canvas.h"
 #include "canvas/errors.h"
@@ -34,17 +35,32 @@ bool WritesMasks(const gdi::BITMAPINFOHEADER& header) {
   return header.biBitCount > 8 && (header.biCompression & 3) != 0;
 }
 
-// The colour table of the section, read through the bitmap's canvas context,
-// held until the table is read: a bitmap sharing the storage on another
-// thread could otherwise take the context away in between.
-std::int32_t ReadSectionColors(TBitmap& bitmap, gdi::RGBQUAD (&colors)[kMaxTableEntries]) {
-  TBitmapCanvas& canvas = bitmap.Canvas();
-  TCanvasHold hold(canvas, cpHandle);
-  const gdi::HDC dc = canvas.CurrentContext();
+// The colour table of the section, read through the bitmap's canvas context.
+std::int32_t ReadSectionColors(TBitmap& bitmap, gdi::RGBQUAD (&colors)[kMaxTableEntries]) REQUIRES(LibraryLock) {
+  TBitmapCanvas& canvas = bitmap.HeldCanvas();
+  canvas.RequireHeldParts(cpHandle);
+  const gdi::HDC dc = canvas.HeldContext();
   gdi::Selection selection(dc, bitmap.SharedImage().SectionHandle);
   CheckHandle(selection.Previous());
   return static_cast<std::int32_t>(gdi::GetDIBColorTable(dc, 0, kMaxTableEntries, colors));
 }
+
+// What a save writes: the headers, masks and colour table worked out for
+// the storage, then its pixel bytes; or the kept bytes of a compressed file.
+struct TBmpLayout {
+  std::uint32_t totalBytes = 0;
+  std::vector<std::uint8_t> head;
+  const void* pixels = nullptr;
+  std::uint32_t pixelBytes = 0;
+  bool keptFile = false;
+};
+
+void Append(std::vector<std::uint8_t>& bytes, const void* data, std::size_t count) {
+  const auto* first = static_cast<const std::uint8_t*>(data);
+  bytes.insert(bytes.end(), first, first + count);
+}
+
+TBmpLayout LayOutBmp(TBitmap& bitmap) REQUIRES(LibraryLock);
 
 }  // namespace
 
@@ -72,63 +88,68 @@ void TBitmap::StoreStreamWritingPixels(TStream& stream, const TPixelWriter& writ
 }
 
 void TBitmap::WriteBmp(TStream& stream, bool withByteCount, const TPixelWriter* writePixels) {
-  gdi::BITMAPFILEHEADER fileHeader;
-  fileHeader.bfType = kBmpSignature;
+  TBmpLayout layout;
+  {
+    TLibraryHold hold;
+    layout = LayOutBmp(*this);
+  }
+  // The bytes are written without the lock: they are the storage's, which
+  // this bitmap's share keeps, and nobody changes a storage while it is shared.
+  if (withByteCount) stream.WriteBuffer(&layout.totalBytes, sizeof layout.totalBytes);
+  if (layout.totalBytes == 0) return;
+  if (!layout.head.empty()) stream.WriteBuffer(layout.head.data(), static_cast<std::int64_t>(layout.head.size()));
+  if (writePixels && !layout.keptFile)
+    (*writePixels)(stream, layout.pixelBytes);
+  else
+    stream.WriteBuffer(layout.pixels, layout.pixelBytes);
+}
 
-  if (const TMemoryStream* saved = SharedImage().SavedStream.get()) {
-    const auto totalBytes = static_cast<std::uint32_t>(saved->Bytes().size());
-    if (withByteCount) stream.WriteBuffer(&totalBytes, sizeof totalBytes);
-    stream.WriteBuffer(saved->Memory(), static_cast<std::int64_t>(saved->Bytes().size()));
-    return;
+namespace {
+
+TBmpLayout LayOutBmp(TBitmap& bitmap) {
+  TBmpLayout layout;
+  if (const TMemoryStream* saved = bitmap.SharedImage().SavedStream.get()) {
+    layout.totalBytes = static_cast<std::uint32_t>(saved->Bytes().size());
+    layout.pixels = saved->Memory();
+    layout.pixelBytes = layout.totalBytes;
+    layout.keptFile = true;
+    return layout;
   }
 
-  // The header and masks below are updated in the storage, which sharers on
-  // other threads read and save too: work them out under the context lock,
-  // and let it go before the pixels, which a save only reads.
-  std::optional<TContextLock> contextLock(std::in_place);
-  EnsureSection();
-  std::uint32_t totalBytes = 0;
-  std::uint32_t headerBytes = 0;
-  std::int32_t entryCount = 0;
+  bitmap.EnsureSection();
+  TBitmapImage& image = bitmap.SharedImage();
+  if (!image.SectionHandle) return layout;
+  const TDibSizes sizes = DibSizes(image.SectionHandle, static_cast<std::int32_t>(image.Section.dsBmih.biClrUsed));
   gdi::RGBQUAD colors[kMaxTableEntries] = {};
-  std::uint32_t pixelBytes = 0;
-  bool coreForm = false;
-  if (SharedImage().SectionHandle) {
-    const TDibSizes sizes =
-        DibSizes(SharedImage().SectionHandle, static_cast<std::int32_t>(SharedImage().Section.dsBmih.biClrUsed));
-    entryCount = ReadSectionColors(*this, colors);
-    TBitmapImage& image = SharedImage();
-    const gdi::BITMAPINFOHEADER& header = image.Section.dsBmih;
-    coreForm = image.CoreFormat && CoreFormFits(header);
-    if (header.biClrUsed != 0 && header.biClrUsed < static_cast<std::uint32_t>(entryCount))
-      entryCount = static_cast<std::int32_t>(header.biClrUsed);
-    if (!coreForm && entryCount == 0 && image.PaletteHandle && !image.UsesHalftone)
-      entryCount = TableFromPalette(image.PaletteHandle, colors, kMaxTableEntries - 1);
-    // The header size counts exactly what is written before the pixels, so
-    // that bfOffBits always points at them.
-    if (coreForm)
-      headerBytes = kCoreHeaderBytes + (header.biBitCount <= 8 ? 3u << header.biBitCount : 0u);
-    else
-      headerBytes =
-          kInfoHeaderBytes + (WritesMasks(header) ? kMaskBytes : 0) + 4 * static_cast<std::uint32_t>(entryCount);
-    // The pixel size is the device's, which is what the section's memory
-    // holds; the header written says the same.
-    pixelBytes = static_cast<std::uint32_t>(sizes.pixelBytes);
-    totalBytes = kFileHeaderBytes + headerBytes + pixelBytes;
-    fileHeader.bfSize = totalBytes;
-    fileHeader.bfOffBits = kFileHeaderBytes + headerBytes;
-  }
-
-  if (withByteCount) stream.WriteBuffer(&totalBytes, sizeof totalBytes);
-  if (totalBytes == 0) return;
-
-  TBitmapImage& image = SharedImage();
+  std::int32_t entryCount = ReadSectionColors(bitmap, colors);
   gdi::BITMAPINFOHEADER& header = image.Section.dsBmih;
+  const bool coreForm = image.CoreFormat && CoreFormFits(header);
+  if (header.biClrUsed != 0 && header.biClrUsed < static_cast<std::uint32_t>(entryCount))
+    entryCount = static_cast<std::int32_t>(header.biClrUsed);
+  if (!coreForm && entryCount == 0 && image.PaletteHandle && !image.UsesHalftone)
+    entryCount = TableFromPalette(image.PaletteHandle, colors, kMaxTableEntries - 1);
+  // The header size counts exactly what is written before the pixels, so
+  // that bfOffBits always points at them.
+  std::uint32_t headerBytes;
+  if (coreForm)
+    headerBytes = kCoreHeaderBytes + (header.biBitCount <= 8 ? 3u << header.biBitCount : 0u);
+  else
+    headerBytes = kInfoHeaderBytes + (WritesMasks(header) ? kMaskBytes : 0) + 4 * static_cast<std::uint32_t>(entryCount);
+  // The pixel size is the device's, which is what the section's memory
+  // holds; the header written says the same.
+  layout.pixelBytes = static_cast<std::uint32_t>(sizes.pixelBytes);
+  layout.totalBytes = kFileHeaderBytes + headerBytes + layout.pixelBytes;
+  layout.pixels = image.Section.dsBm.bmBits;
+
   DefaultMasks(image.Section);
   if (entryCount != 0) header.biClrUsed = static_cast<gdi::DWORD>(entryCount);
   if (coreForm && header.biBitCount <= 8) entryCount = NarrowColorTable(colors, entryCount, header.biBitCount);
 
-  stream.WriteBuffer(&fileHeader, kFileHeaderBytes);
+  gdi::BITMAPFILEHEADER fileHeader;
+  fileHeader.bfType = kBmpSignature;
+  fileHeader.bfSize = layout.totalBytes;
+  fileHeader.bfOffBits = kFileHeaderBytes + headerBytes;
+  Append(layout.head, &fileHeader, kFileHeaderBytes);
   if (coreForm) {
     gdi::BITMAPCOREHEADER coreHeader;
     coreHeader.bcSize = kCoreHeaderBytes;
@@ -136,23 +157,20 @@ void TBitmap::WriteBmp(TStream& stream, bool withByteCount, const TPixelWriter* 
     coreHeader.bcHeight = static_cast<gdi::WORD>(header.biHeight);
     coreHeader.bcPlanes = 1;
     coreHeader.bcBitCount = header.biBitCount;
-    stream.WriteBuffer(&coreHeader, kCoreHeaderBytes);
-    stream.WriteBuffer(colors, 3 * std::int64_t{entryCount});
+    Append(layout.head, &coreHeader, kCoreHeaderBytes);
+    Append(layout.head, colors, 3 * static_cast<std::size_t>(entryCount));
   } else {
     // The written header describes exactly what follows it: its own size,
     // the entries written (also when there are none) and the pixel bytes.
     gdi::BITMAPINFOHEADER written = header;
     written.biSize = kInfoHeaderBytes;
     written.biClrUsed = static_cast<gdi::DWORD>(entryCount);
-    written.biSizeImage = pixelBytes;
-    stream.WriteBuffer(&written, kInfoHeaderBytes);
-    if (WritesMasks(header)) stream.WriteBuffer(image.Section.dsBitfields, kMaskBytes);
-    stream.WriteBuffer(colors, 4 * std::int64_t{entryCount});
+    written.biSizeImage = layout.pixelBytes;
+    Append(layout.head, &written, kInfoHeaderBytes);
+    if (WritesMasks(header)) Append(layout.head, image.Section.dsBitfields, kMaskBytes);
+    Append(layout.head, colors, 4 * static_cast<std::size_t>(entryCount));
   }
-  const void* pixels = image.Section.dsBm.bmBits;
-  contextLock.reset();
-  if (writePixels)
-    (*writePixels)(stream, pixelBytes);
-  else
-    stream.WriteBuffer(pixels, pixelBytes);
+  return layout;
 }
+
+}  // namespace

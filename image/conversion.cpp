@@ -199,8 +199,8 @@ gdi::HBITMAP RebuildBitmap(gdi::HBITMAP old, gdi::HPALETTE oldPalette, gdi::HPAL
                            gdi::DIBSECTION& record, TCanvas* canvas) {
   if (NothingToMake(record)) return {};
   RequireFittingSize(record);
-  // The old bitmap is selected below: no canvas may hold it meanwhile.
-  TBitmapLoan loan(old);
+  // The old bitmap is selected below: no canvas may hold it.
+  DetachBitmapHandle(old);
 
   gdi::DIBSECTION oldDescription{};
   if (old) {

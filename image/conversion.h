@@ -3,6 +3,7 @@
 // changes) and the palette routines those changes use.
 #include <cstdint>
 
+#include "core/library_lock.h"
 #include "platform/gdi.h"
 
 class TCanvas;
@@ -10,7 +11,7 @@ class TCanvas;
 // A new bitmap described by record, holding old's pixels; record is rewritten
 // to describe the bitmap made. 0 when the record describes nothing to make.
 gdi::HBITMAP RebuildBitmap(gdi::HBITMAP old, gdi::HPALETTE oldPalette, gdi::HPALETTE newPalette,
-                           gdi::DIBSECTION& record, TCanvas* canvas);
+                           gdi::DIBSECTION& record, TCanvas* canvas) REQUIRES(LibraryLock);
 // A new section described by record (more than 8 bits per pixel) whose pixels
 // are left as the platform gives them, for a caller that writes them all;
 // record is rewritten to describe it. 0 when the record describes nothing.

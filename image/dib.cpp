@@ -146,6 +146,7 @@ gdi::HPALETTE PaletteFromTable(gdi::HBITMAP section, const gdi::RGBQUAD* entries
 }
 
 bool ApplySystemColors(gdi::PALETTEENTRY (&entries)[16]) {
+  TLibraryHold hold;
   if (!StockPalette16) return false;
   gdi::ScreenDC screen;
   if (!screen || gdi::GetDeviceCaps(screen.Get(), gdi::SIZEPALETTE) < 16) return false;

@@ -20,8 +20,31 @@ void TGraphic::DefineProperties(TFiler& filer) {
 }
 
 void TGraphic::NotifyChange(void*) {
-  isModified_ = true;
+  {
+    TLibraryHold hold;
+    isModified_ = true;
+  }
   if (ChangeHandler) ChangeHandler(this);
+}
+
+bool TGraphic::IsModified() const {
+  TLibraryHold hold;
+  return isModified_;
+}
+
+bool TGraphic::PaletteChanged() const {
+  TLibraryHold hold;
+  return paletteChanged_;
+}
+
+void TGraphic::SetPaletteChanged(bool value) {
+  TLibraryHold hold;
+  paletteChanged_ = value;
+}
+
+bool TGraphic::UseTransparency() {
+  TLibraryHold hold;
+  return useTransparency_;
 }
 
 bool TGraphic::SameImage(TGraphic* other) {
@@ -45,8 +68,11 @@ void TGraphic::LoadData(TStream& stream) { LoadStream(stream); }
 void TGraphic::StoreData(TStream& stream) { StoreStream(stream); }
 
 void TGraphic::SetUseTransparency(bool value) {
-  if (value == useTransparency_) return;
-  useTransparency_ = value;
+  {
+    TLibraryHold hold;
+    if (value == useTransparency_) return;
+    useTransparency_ = value;
+  }
   NotifyChange(this);
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/geometry.h"
+#include "core/library_lock.h"
 #include "core/persistent.h"
 #include "platform/gdi.h"
 
@@ -30,13 +31,15 @@ class TGraphic : public TPersistent {
   // filer's ancestor or, without one, when it is not empty.
   void DefineProperties(TFiler& filer) override;
 
+  // Marks the graphic changed and calls ChangeHandler, without the library
+  // lock unless the caller holds it.
   virtual void NotifyChange(void* sender);
   virtual void Render(TCanvas& canvas, const TRect& rect) = 0;
   virtual bool SameImage(TGraphic* other);
   virtual bool IsEmpty() = 0;
   virtual std::int32_t Height() = 0;
   virtual gdi::HPALETTE PaletteHandle() { return {}; }
-  virtual bool UseTransparency() { return useTransparency_; }
+  virtual bool UseTransparency();
   virtual std::int32_t Width() = 0;
   virtual void LoadData(TStream& stream);
   virtual void SetHeight(std::int32_t value) = 0;
@@ -56,18 +59,19 @@ class TGraphic : public TPersistent {
   TChangeHandler ChangeHandler;
   TProgressHandler ProgressHandler;
 
-  bool IsModified() const { return isModified_; }
-  bool PaletteChanged() const { return paletteChanged_; }
-  void SetPaletteChanged(bool value) { paletteChanged_ = value; }
+  bool IsModified() const;
+  bool PaletteChanged() const;
+  void SetPaletteChanged(bool value);
 
  protected:
   // Takes the flag over without a notification (assignment notifies once).
-  void StoreUseTransparency(bool value) { useTransparency_ = value; }
+  void StoreUseTransparency(bool value) REQUIRES(LibraryLock) { useTransparency_ = value; }
+  bool HeldUseTransparency() const REQUIRES(LibraryLock) { return useTransparency_; }
   // Creates (or replaces) the file as StoreFile does and lets store write it.
   static void StoreFileWith(const std::string& fileName, const std::function<void(TStream&)>& store);
 
  private:
-  bool isModified_ = false;
-  bool useTransparency_ = false;
-  bool paletteChanged_ = false;
+  bool isModified_ GUARDED_BY(LibraryLock) = false;
+  bool useTransparency_ GUARDED_BY(LibraryLock) = false;
+  bool paletteChanged_ GUARDED_BY(LibraryLock) = false;
 };

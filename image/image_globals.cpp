@@ -2,8 +2,3 @@
 #include "image/image_globals.h"
 
 gdi::HPALETTE StockPalette16;
-
-TRecursiveLock& ImageShareLock() {
-  static TRecursiveLock lock;
-  return lock;
-}

@@ -142,9 +142,9 @@ TEST(CanvasThreads, TwoEnteredCanvasesTakeOverEachOthersBrush) {
   ExpectSameCensus(before, LibraryCensus{});
 }
 
-// Destroying a bitmap whose canvas has no context waits for no lock, even
-// while another thread holds a canvas entered (and so the context lock).
-TEST(CanvasThreads, ABitmapWithoutAContextIsDestroyedWhileACanvasIsEntered) {
+// A canvas entered on one thread holds the library lock: destroying a bitmap
+// on another waits for LeaveLock, and then goes ahead.
+TEST(CanvasThreads, ABitmapIsDestroyedOnceAnotherThreadLeavesItsCanvas) {
   TBitmap picture;
   Fill(picture, kPictureWidth, kPictureHeight, kPicture);
   auto sharer = std::make_unique<TBitmap>();
@@ -153,10 +153,11 @@ TEST(CanvasThreads, ABitmapWithoutAContextIsDestroyedWhileACanvasIsEntered) {
   TCanvas entered;
   entered.EnterLock();
   auto destroyed = std::async(std::launch::async, [&] { sharer.reset(); });
-  const std::future_status status = destroyed.wait_for(std::chrono::seconds(20));
+  const std::future_status whileEntered = destroyed.wait_for(std::chrono::milliseconds(100));
   entered.LeaveLock();
-  destroyed.wait();
-  EXPECT_EQ(status, std::future_status::ready);
+  const std::future_status afterLeaving = destroyed.wait_for(std::chrono::seconds(20));
+  EXPECT_EQ(whileEntered, std::future_status::timeout);
+  EXPECT_EQ(afterLeaving, std::future_status::ready);
 }
 
 // Saving an indexed picture reads its colour table through the canvas's

@@ -18,7 +18,7 @@ struct CacheCensus {
 };
 
 inline CacheCensus Census(TResourceManager& cache) {
-  TLockGuard guard(cache.Lock());
+  TLibraryHold hold;
   CacheCensus census;
   for (const TToolEntry* entry = cache.Entries(); entry; entry = entry->Link) {
     census.users += entry->Users;
