@@ -115,7 +115,7 @@ TEST(ThreadContract, ASharerIsResizedWhileTheOtherIsSaved) {
   first.SetDepth(TPixelDepth::pd8Bit);
   TMemoryStream reference;
   first.StoreStream(reference);
-  for (int round = 0; round < kRounds; ++round) {
+  for (int round = 0; round < 2 * kRounds; ++round) {
     TBitmap second;
     second.TakeFrom(&first);
     RunAlongside([&] { second.SetWidth(kPictureWidth + 1); },
