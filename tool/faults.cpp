@@ -169,6 +169,10 @@ void InstallFaultHandlers() {
   for (int signal : kHandledSignals) sigaction(signal, &action, nullptr);
   // A report to a closed pipe fails quietly instead of ending the process.
   signal(SIGPIPE, SIG_IGN);
+  // A write past the file-size limit (ulimit -f) fails with EFBIG and is
+  // reported as every failed write is, instead of the signal ending the
+  // process silently and leaving a partial file.
+  signal(SIGXFSZ, SIG_IGN);
   installed = true;
 }
 

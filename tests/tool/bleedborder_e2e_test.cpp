@@ -190,6 +190,33 @@ TEST(Outcomes, EveryRow) {
   }
 }
 
+// A file-size limit (ulimit -f) stops the output part way. The write past it
+// fails and is reported as every failed write is, and the output stays as far
+// as it was written: up to the limit, the bytes a run without the limit
+// writes. Ended by the signal instead, the tool would print nothing.
+TEST(Outcomes, WritePastTheFileSizeLimit) {
+  // 663 x 563 out, 1.5 MB: several bands, written from both threads.
+  const std::string picture = Bmp24(600, 500, [](int x, int y) { return std::uint32_t(x * 7 + y * 13); });
+  TempFolder unlimited;
+  WriteBytes(unlimited / "a.bmp", picture);
+  ASSERT_EQ(RunTool(unlimited.Path(), {"a.bmp"}).exitCode, 0);
+  const std::string whole = ReadBytes(unlimited / "a.bmp.bmp");
+
+  TempFolder folder;
+  WriteBytes(folder / "a.bmp", picture);
+  // 64 blocks: 32 KiB in a POSIX shell, 64 KiB in bash.
+  const RunResult run =
+      RunProgram(folder.Path(), {"/bin/sh", "-c", "ulimit -f 64 && exec \"$0\" a.bmp", BLEED_TOOL_PATH});
+  EXPECT_EQ(run.exitCode, 1) << "-1: ended by a signal";
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(MaskAddress(run.err), ExpectedReport("EWriteError", "Stream write error."));
+  const std::string written = ReadBytes(folder / "a.bmp.bmp");
+  ASSERT_GT(written.size(), 0u);
+  ASSERT_LT(written.size(), whole.size());
+  EXPECT_EQ(written.size() % 512, 0u) << "written up to the limit, a whole number of blocks";
+  EXPECT_TRUE(written == whole.substr(0, written.size())) << "the first bytes of the whole output";
+}
+
 // ---- What the output holds ----
 
 std::uint32_t Opaque(int x, int y) {

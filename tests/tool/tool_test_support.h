@@ -2,6 +2,7 @@
 // Helpers of the tool's tests: a temporary folder, BMP bytes made in the
 // test, and a run of the built program with its outputs captured.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -18,6 +19,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tool_test {
@@ -135,13 +137,14 @@ struct RunResult {
   double peakMiB = 0;  // the largest resident memory of the run
 };
 
-// Runs the built program in folder with args after the program name. Its
-// standard output and error go to files beside the folder, not into it.
-inline RunResult RunTool(const fs::path& folder, const std::vector<std::string>& args) {
+// Runs the program words[0] in folder with the rest of words as its
+// arguments. Its standard output and error go to files beside the folder, not
+// into it. The file-size limit's signal is given its default action first:
+// one the test runner ignores would stay ignored through exec and hide
+// whether the program ignores it itself.
+inline RunResult RunProgram(const fs::path& folder, std::vector<std::string> words) {
   const std::string outPath = folder.string() + ".out";
   const std::string errPath = folder.string() + ".err";
-  std::vector<std::string> words{BLEED_TOOL_PATH};
-  words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
@@ -152,6 +155,7 @@ inline RunResult RunTool(const fs::path& folder, const std::vector<std::string>&
     if (out < 0 || err < 0 || chdir(folder.c_str()) != 0) _exit(125);
     dup2(out, STDOUT_FILENO);
     dup2(err, STDERR_FILENO);
+    signal(SIGXFSZ, SIG_DFL);
     execv(argv[0], argv.data());
     _exit(126);
   }
@@ -165,6 +169,13 @@ inline RunResult RunTool(const fs::path& folder, const std::vector<std::string>&
   std::remove(outPath.c_str());
   std::remove(errPath.c_str());
   return result;
+}
+
+// Runs the built program in folder with args after the program name.
+inline RunResult RunTool(const fs::path& folder, const std::vector<std::string>& args) {
+  std::vector<std::string> words{BLEED_TOOL_PATH};
+  words.insert(words.end(), args.begin(), args.end());
+  return RunProgram(folder, std::move(words));
 }
 
 // The report with the eight address digits of its first line replaced by
