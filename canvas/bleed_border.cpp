@@ -200,40 +200,75 @@ struct Geometry {
   }
 };
 
-// The non-white pixels of the picture, a bit per pixel, each row followed by
-// a word of 0 so that any 64 bits from a row can be read with two words.
+// A source row's non-white bits: bit offset + x of words is column x's. The
+// bits past the row's end are the next row's (or 0): callers that could take
+// them for the row's own mask them off.
+struct RowBits {
+  const std::uint64_t* words = nullptr;
+  std::uint64_t offset = 0;
+  bool any = false;
+};
+
+// Bits [first, first + 64) of a row.
+inline std::uint64_t Bits64(const RowBits& row, std::uint64_t first) {
+  const std::uint64_t position = row.offset + first;
+  const std::uint64_t* word = row.words + position / kWordBits;
+  const unsigned shift = position % kWordBits;
+  // The second word shifted in two steps, so that a shift of 0 needs no branch.
+  return (word[0] >> shift) | ((word[1] << 1) << (kWordBits - 1 - shift));
+}
+
+// The low count bits (count 0 to 64).
+constexpr std::uint64_t LowBits(std::int64_t count) {
+  return count >= kWordBits ? kAllBits : (std::uint64_t{1} << count) - 1;
+}
+
+// Where a row holds non-white bits for the picture, and any word at all.
+// RowScratchBits is what a narrow picture's row is worked out into.
+using RowScratchBits = std::array<std::uint64_t, 2>;
+
+// The non-white pixels of the picture, a bit per pixel. The rows are packed
+// one after another, a bit per pixel and no padding, so that the bits cost an
+// eighth of a byte a pixel whatever the picture's shape; a row of a picture
+// narrower than a word is not stored at all but worked out where it is read
+// (a few pixels), so that a file claiming millions of such rows costs nothing
+// here for the rows it does not supply.
 class NonWhiteBits {
  public:
   NonWhiteBits(const PixelView& source, unsigned threads)
-      : rowWords_(WordsFor(source.Width()) + 1), bits_(rowWords_ * Index(source.Height()), 0),
-        anyInRow_(Index(source.Height()), 0) {
-    ShareOut(source.Height(), 32, threads, [&](std::int32_t first, std::int32_t last) {
+      : source_(source), width_(source.Width()), stored_(width_ >= kWordBits) {
+    if (!stored_) return;
+    const std::uint64_t pixels = std::uint64_t(width_) * std::uint64_t(source.Height());
+    bits_.assign(WordsFor(static_cast<std::int64_t>(pixels)) + 1, 0);
+    anyInRow_.assign(WordsFor(source.Height()), 0);
+    // Chunks of 64 rows: each thread's rows then fill whole words of both the
+    // bits and the row flags.
+    ShareOut(source.Height(), kWordBits, threads, [&](std::int32_t first, std::int32_t last) {
       WithFormat(source, [&](auto format) {
-        for (std::int32_t y = first; y < last; ++y) FillRow<decltype(format)>(source, y);
+        for (std::int32_t y = first; y < last; ++y) FillRow<decltype(format)>(y);
       });
     });
   }
 
-  const std::uint64_t* Row(std::int32_t y) const { return &bits_[Index(y) * rowWords_]; }
-  bool AnyInRow(std::int32_t y) const { return anyInRow_[Index(y)] != 0; }
-
-  // Bits [first, first + 64) of a row; bits past its end are 0.
-  static std::uint64_t Bits64(const std::uint64_t* row, std::uint32_t first) {
-    const std::uint64_t* word = row + first / kWordBits;
-    const unsigned shift = first % kWordBits;
-    // The second word shifted in two steps, so that a shift of 0 needs no branch.
-    return (word[0] >> shift) | ((word[1] << 1) << (kWordBits - 1 - shift));
+  // Row y's bits, in scratch when they are worked out here.
+  template <class Format>
+  RowBits Row(std::int32_t y, RowScratchBits& scratch) const {
+    if (stored_) {
+      return {bits_.data(), std::uint64_t(width_) * std::uint64_t(y),
+              ((anyInRow_[Index(y / kWordBits)] >> (y % kWordBits)) & 1) != 0};
+    }
+    scratch = {NonWhite<Format>(source_.RowBytes(y), width_), 0};
+    return {scratch.data(), 0, scratch[0] != 0};
   }
 
  private:
   template <class Format>
-  void FillRow(const PixelView& source, std::int32_t y) {
-    const std::uint8_t* pixels = source.RowBytes(y);
-    std::uint64_t* words = &bits_[Index(y) * rowWords_];
-    const std::int32_t width = source.Width();
+  void FillRow(std::int32_t y) {
+    const std::uint8_t* pixels = source_.RowBytes(y);
+    const std::uint64_t rowStart = std::uint64_t(width_) * std::uint64_t(y);
     std::uint64_t any = 0;
-    for (std::int32_t x0 = 0; x0 < width; x0 += kWordBits) {
-      const std::int32_t count = std::min(kWordBits, width - x0);
+    for (std::int32_t x0 = 0; x0 < width_; x0 += kWordBits) {
+      const std::int32_t count = std::min(kWordBits, width_ - x0);
       const std::uint8_t* first = pixels + std::int64_t{x0} * Format::kBytes;
       std::uint64_t word;
       if constexpr (Format::kBytes == TRgb32::kBytes) {
@@ -245,10 +280,18 @@ class NonWhiteBits {
         const auto* wideBytes = reinterpret_cast<const std::uint8_t*>(wide);
         word = count == kWordBits ? NonWhite64(wideBytes) : NonWhite<TRgb32>(wideBytes, count);
       }
-      words[Index(x0 / kWordBits)] = word;
+      Place(rowStart + std::uint64_t(x0), word);
       any |= word;
     }
-    anyInRow_[Index(y)] = any != 0;
+    if (any != 0) anyInRow_[Index(y / kWordBits)] |= std::uint64_t{1} << (y % kWordBits);
+  }
+
+  // ORs word into the bits from position on: each bit is set once, from 0.
+  void Place(std::uint64_t position, std::uint64_t word) {
+    const std::size_t index = Index(static_cast<std::int64_t>(position / kWordBits));
+    const unsigned shift = position % kWordBits;
+    bits_[index] |= word << shift;
+    if (shift != 0) bits_[index + 1] |= word >> (kWordBits - shift);
   }
 
   template <class Format>
@@ -275,10 +318,51 @@ class NonWhiteBits {
   static std::uint64_t NonWhite64(const std::uint8_t* pixels) { return NonWhite<TRgb32>(pixels, kWordBits); }
 #endif
 
-  std::size_t rowWords_;
+  PixelView source_;
+  std::int32_t width_;
+  bool stored_;
   std::vector<std::uint64_t> bits_;
-  std::vector<char> anyInRow_;
+  // A bit per row: whether it holds any non-white pixel.
+  std::vector<std::uint64_t> anyInRow_;
 };
+
+// Calls column(i, first, count) for each position i = 0 .. d - 1 of a run
+// of d positions stretched from s, with the source span the raster device
+// takes for it (block spans when shrinking), in order. Stepped along without a
+// division per position, and without a table a position: a row may be
+// millions of pixels long.
+template <class Column>
+void ForEachColumnSpan(std::uint32_t s, std::uint32_t d, Column column) {
+  const std::uint64_t twiceS = 2 * std::uint64_t{s}, twiceD = 2 * std::uint64_t{d};
+  if (d >= s) {
+    // Position i takes the source column under its centre, (2i + 1)s / 2d.
+    std::uint64_t centre = 0, remainder = s;
+    for (std::uint32_t i = 0; i < d; ++i) {
+      column(i, static_cast<std::int32_t>(centre), 1);
+      remainder += twiceS;
+      if (remainder >= twiceD) {
+        remainder -= twiceD;
+        ++centre;
+      }
+    }
+    return;
+  }
+  // Source column j lands on position (2j + 1)d / 2s; a position's block is
+  // the run of columns that land on it.
+  std::uint64_t position = 0, remainder = d;
+  std::uint32_t blockFirst = 0;
+  for (std::uint32_t j = 0; j < s; ++j) {
+    remainder += twiceD;
+    const bool nextMoves = remainder >= twiceS;
+    if (nextMoves) remainder -= twiceS;
+    if (nextMoves || j + 1 == s) {
+      column(static_cast<std::uint32_t>(position), static_cast<std::int32_t>(blockFirst),
+             static_cast<std::int32_t>(j + 1 - blockFirst));
+      ++position;
+      blockFirst = j + 1;
+    }
+  }
+}
 
 // For 64 output columns of an enlarging pass: the source column of the first
 // column the pass reaches, the columns that take a new source column (the
@@ -289,56 +373,54 @@ struct ColumnWord {
   std::uint32_t firstSource = 0;
 };
 
-// Each of the 64 columns' source column as an offset from the word's first.
-using ColumnOffsets = std::array<std::uint8_t, kWordBits>;
-
-// Pass k's columns, word by word over the output columns it reaches. The
-// offsets, needed only for the pixels a pass decides, are kept apart so that
-// the words every pass reads stay few cache lines.
+// Pass k's columns, word by word over the output columns it reaches.
 struct PassColumns {
   std::int32_t firstWord = 0;
   std::vector<ColumnWord> words;
-  std::vector<ColumnOffsets> offsets;
   // The longest run of repeating columns in one word: the shifts needed.
   std::int32_t longestRepeat = 0;
 };
 
+// The source column of bit within a word, as an offset from the word's
+// first: the columns that start a source column up to it, less one. Worked
+// out for the pixels a pass decides only, rather than kept a byte a column.
+template <class Count>
+std::uint32_t ColumnOffset(const ColumnWord& word, int bit, Count count) {
+  return static_cast<std::uint32_t>(count(word.starts & (kAllBits >> (kWordBits - 1 - bit)))) - 1;
+}
+
 PassColumns ColumnsOfPass(const Geometry& g, std::int32_t k) {
-  const raster::AxisMap map =
-      raster::MapAxis(k, g.PassWidth(k), 0, g.sourceWidth, g.outputWidth, g.sourceWidth, raster::StretchCombine::Block);
   PassColumns pass;
-  if (map.Empty()) return pass;
-  const std::int64_t begin = map.destBegin, end = begin + static_cast<std::int64_t>(map.spans.size());
+  const std::int64_t begin = k, end = begin + g.PassWidth(k);
   pass.firstWord = static_cast<std::int32_t>(begin / kWordBits);
   pass.words.resize(WordsFor(end) - Index(pass.firstWord));
-  pass.offsets.resize(pass.words.size());
-  std::int32_t repeatRun = 0;
-  for (std::int64_t x = begin; x < end; ++x) {
-    ColumnWord& word = pass.words[Index(x / kWordBits - pass.firstWord)];
-    const std::uint64_t bit = std::uint64_t{1} << (x % kWordBits);
-    const std::int32_t column = map.spans[Index(x - begin)].first;
-    const bool opensWord = x == begin || x % kWordBits == 0;
-    if (opensWord) word.firstSource = static_cast<std::uint32_t>(column);
-    // Enlarging: 64 columns take at most 64 source columns, in order.
-    const auto offset = static_cast<std::uint32_t>(column) - word.firstSource;
-    pass.offsets[Index(x / kWordBits - pass.firstWord)][Index(x % kWordBits)] = static_cast<std::uint8_t>(offset);
-    if (opensWord || column != map.spans[Index(x - begin - 1)].first) {
-      word.starts |= bit;
-      repeatRun = 0;
-    } else {
-      word.repeats |= bit;
-      pass.longestRepeat = std::max(pass.longestRepeat, ++repeatRun);
-    }
-  }
+  std::int32_t repeatRun = 0, previous = -1;
+  ForEachColumnSpan(static_cast<std::uint32_t>(g.sourceWidth), static_cast<std::uint32_t>(g.PassWidth(k)),
+                    [&](std::uint32_t i, std::int32_t column, std::int32_t) {
+                      const std::int64_t x = begin + i;
+                      ColumnWord& word = pass.words[Index(x / kWordBits - pass.firstWord)];
+                      const std::uint64_t bit = std::uint64_t{1} << (x % kWordBits);
+                      const bool opensWord = x == begin || x % kWordBits == 0;
+                      if (opensWord) word.firstSource = static_cast<std::uint32_t>(column);
+                      if (opensWord || column != previous) {
+                        word.starts |= bit;
+                        repeatRun = 0;
+                      } else {
+                        word.repeats |= bit;
+                        pass.longestRepeat = std::max(pass.longestRepeat, ++repeatRun);
+                      }
+                      previous = column;
+                    });
   return pass;
 }
 
-// The shrinking last pass: the source blocks it combines with AND, and per
-// 64 output columns whether each takes one source column, the next after its
-// left neighbour's (then the columns' bits are a plain run of source bits).
+// The shrinking last pass (shrinking on one axis at least; the other may
+// enlarge): per 64 output columns whether each takes one source column, the
+// next after its left neighbour's (then the columns' bits are a plain run of
+// source bits), and the source column of the word's first column. Its spans
+// themselves are worked out where they are needed.
 struct ShrinkingPass {
-  raster::AxisMap columns;
-  raster::AxisMap rows;
+  std::int64_t begin = 0, end = 0;        // the output columns it reaches
   std::vector<std::int32_t> firstSource;  // per word: the first column's source
   std::vector<char> plainRun;             // per word
 };
@@ -346,69 +428,76 @@ struct ShrinkingPass {
 ShrinkingPass ShrinkingPassOf(const Geometry& g) {
   const std::int32_t k = g.inset;
   ShrinkingPass pass;
-  pass.columns = raster::MapAxis(k, g.PassWidth(k), 0, g.sourceWidth, g.outputWidth, g.sourceWidth,
-                                 raster::StretchCombine::Block);
-  pass.rows = raster::MapAxis(k, g.PassHeight(k), 0, g.sourceHeight, g.outputHeight, g.sourceHeight,
-                              raster::StretchCombine::Block);
+  pass.begin = k;
+  pass.end = pass.begin + g.PassWidth(k);
   pass.firstSource.assign(WordsFor(g.outputWidth), 0);
   pass.plainRun.assign(WordsFor(g.outputWidth), 1);
-  const std::int64_t begin = pass.columns.destBegin;
-  for (std::size_t i = 0; i < pass.columns.spans.size(); ++i) {
-    const std::int64_t x = begin + static_cast<std::int64_t>(i);
-    const std::size_t w = Index(x / kWordBits);
-    const raster::SourceSpan span = pass.columns.spans[i];
-    const bool opensWord = i == 0 || x % kWordBits == 0;
-    if (opensWord) pass.firstSource[w] = span.first - static_cast<std::int32_t>(x % kWordBits);
-    const bool next = opensWord || span.first == pass.columns.spans[i - 1].first + 1;
-    if (span.count != 1 || !next) pass.plainRun[w] = 0;
-  }
+  std::int32_t previous = -1;
+  ForEachColumnSpan(static_cast<std::uint32_t>(g.sourceWidth), static_cast<std::uint32_t>(g.PassWidth(k)),
+                    [&](std::uint32_t i, std::int32_t first, std::int32_t count) {
+                      const std::int64_t x = pass.begin + i;
+                      const std::size_t w = Index(x / kWordBits);
+                      const bool opensWord = i == 0 || x % kWordBits == 0;
+                      if (opensWord) pass.firstSource[w] = first - static_cast<std::int32_t>(x % kWordBits);
+                      const bool next = opensWord || first == previous + 1;
+                      if (count != 1 || !next) pass.plainRun[w] = 0;
+                      previous = first;
+                    });
   return pass;
 }
 
-// The pixels of one output row that nothing has painted yet, a bit each, and
-// the indexes of the words that still hold any, in order.
+// The pixels of a window of one output row that nothing has painted yet, a
+// bit each, and the indexes of the words that still hold any, in order. The
+// window starts on a word; a row wider than a band is rendered a window at a
+// time, so that this costs a band's width, not a row's.
 class UndecidedRow {
  public:
-  explicit UndecidedRow(std::int32_t width) : width_(width), words_(WordsFor(width)) { live_.reserve(words_.size()); }
-
-  void Reset() {
-    std::fill(words_.begin(), words_.end(), kAllBits);
-    const auto tail = static_cast<unsigned>(width_ % kWordBits);
-    if (tail != 0) words_.back() = (std::uint64_t{1} << tail) - 1;
+  explicit UndecidedRow(std::int64_t widestWindow) : words_(WordsFor(widestWindow) + 1) {
+    live_.reserve(words_.size());
   }
-  std::uint64_t& Word(std::size_t w) { return words_[w]; }
-  // Decides pixel x, if it is still undecided: true when it was.
-  bool Decide(std::int32_t x) {
-    std::uint64_t& word = words_[Index(x / kWordBits)];
+
+  // Makes the columns [first, end) undecided; first is a multiple of 64.
+  void Reset(std::int64_t first, std::int64_t end) {
+    first_ = first;
+    end_ = end;
+    firstWord_ = first / kWordBits;
+    const std::size_t count = WordsFor(end) - Index(firstWord_);
+    std::fill(words_.begin(), words_.begin() + static_cast<std::ptrdiff_t>(count), kAllBits);
+    const auto tail = static_cast<unsigned>(end % kWordBits);
+    if (tail != 0) words_[count - 1] = (std::uint64_t{1} << tail) - 1;
+    wordCount_ = count;
+  }
+  std::int64_t First() const { return first_; }
+  std::int64_t End() const { return end_; }
+  std::int64_t FirstWord() const { return firstWord_; }
+  std::int64_t EndWord() const { return firstWord_ + static_cast<std::int64_t>(wordCount_); }
+  // Word w of the row (within the window).
+  std::uint64_t& Word(std::size_t w) { return words_[w - Index(firstWord_)]; }
+  // Decides pixel x, if it is in the window and still undecided: true when it was.
+  bool Decide(std::int64_t x) {
+    if (x < first_ || x >= end_) return false;
+    std::uint64_t& word = Word(Index(x / kWordBits));
     const std::uint64_t bit = std::uint64_t{1} << (x % kWordBits);
     const bool open = (word & bit) != 0;
     word &= ~bit;
     return open;
   }
-  const std::vector<std::uint64_t>& Words() const { return words_; }
   // Lists the words holding undecided pixels; after each step that decides some.
   void Relist() {
     live_.clear();
-    for (std::size_t w = 0; w < words_.size(); ++w)
-      if (words_[w] != 0) live_.push_back(static_cast<std::int32_t>(w));
+    for (std::size_t i = 0; i < wordCount_; ++i)
+      if (words_[i] != 0) live_.push_back(static_cast<std::int32_t>(firstWord_ + static_cast<std::int64_t>(i)));
   }
   void DropEmpty() {
-    live_.erase(std::remove_if(live_.begin(), live_.end(), [&](std::int32_t w) { return words_[Index(w)] == 0; }),
+    live_.erase(std::remove_if(live_.begin(), live_.end(), [&](std::int32_t w) { return Word(Index(w)) == 0; }),
                 live_.end());
   }
   const std::vector<std::int32_t>& Live() const { return live_; }
   bool Done() const { return live_.empty(); }
 
-  // Clears the bits of word, shifted to start at bit first.
-  void Clear(std::int64_t first, std::uint64_t word) {
-    const std::size_t index = Index(first / kWordBits);
-    const auto shift = static_cast<unsigned>(first % kWordBits);
-    words_[index] &= ~(word << shift);
-    if (shift != 0 && (word >> (kWordBits - shift)) != 0) words_[index + 1] &= ~(word >> (kWordBits - shift));
-  }
-
  private:
-  std::int32_t width_;
+  std::int64_t first_ = 0, end_ = 0, firstWord_ = 0;
+  std::size_t wordCount_ = 0;
   std::vector<std::uint64_t> words_;
   std::vector<std::int32_t> live_;
 };
@@ -422,13 +511,32 @@ constexpr int CountBits(std::uint64_t v) {
   return static_cast<int>((v * 0x0101010101010101u) >> 56);
 }
 
+struct TPortableCount {
+  int operator()(std::uint64_t v) const { return CountBits(v); }
+};
+#if defined(BLEED_HARDWARE_DEPOSIT)
+// The processor's instruction, inlined into functions compiled for it.
+struct THardwareCount {
+  [[gnu::target("popcnt")]] int operator()(std::uint64_t v) const { return __builtin_popcountll(v); }
+};
+#endif
+
+bool HasHardwareDepositAndCount() {
+#if defined(BLEED_HARDWARE_DEPOSIT)
+  return HasHardwareDeposit() && __builtin_cpu_supports("popcnt");
+#else
+  return false;
+#endif
+}
+
 class BleedRenderer {
  public:
-  // What a thread renders rows with.
+  // What a thread renders rows with; widestWindow: the most columns of a row
+  // it renders at once.
   class RowScratch {
    public:
-    explicit RowScratch(const Geometry& g)
-        : undecided(g.outputWidth), blockBits(WordsFor(g.sourceWidth) + 1),
+    RowScratch(const Geometry& g, std::int64_t widestWindow)
+        : undecided(widestWindow), blockBits(g.LastShrinks() ? WordsFor(g.sourceWidth) + 1 : 0),
           sourceRows(Index(std::max(g.HighestEnlarging() + 1, 0))) {}
 
    private:
@@ -439,11 +547,12 @@ class BleedRenderer {
     std::vector<const std::uint8_t*> blockLines;
     // The source row each enlarging pass reads for the row being rendered.
     std::vector<std::int32_t> sourceRows;
+    RowScratchBits rowBits{};
   };
 
   BleedRenderer(const PixelView& source, const Geometry& geometry, TBleedOptions options, unsigned threads)
       : source_(source), g_(geometry), options_(options), threads_(threads), nonWhite_(source, threads),
-        passes_(Index(g_.HighestEnlarging() + 1)), hardwareDeposit_(HasHardwareDeposit()) {
+        passes_(Index(g_.HighestEnlarging() + 1)), hardwareDeposit_(HasHardwareDepositAndCount()) {
     ShareOut(g_.HighestEnlarging() + 1, 4, threads, [&](std::int32_t first, std::int32_t last) {
       for (std::int32_t k = first; k < last; ++k) passes_[Index(k)] = ColumnsOfPass(g_, k);
     });
@@ -456,23 +565,26 @@ class BleedRenderer {
   // Every row of a 32-bit composite of the output's size.
   void Render(const PixelView& composite) const {
     ShareOut(g_.outputHeight, 16, threads_, [&](std::int32_t first, std::int32_t last) {
-      RowScratch scratch(g_);
-      for (std::int32_t y = first; y < last; ++y) RenderRow(y, composite.Row(y), scratch);
+      RowScratch scratch(g_, g_.outputWidth);
+      for (std::int32_t y = first; y < last; ++y) RenderRow(y, 0, g_.outputWidth, composite.Row(y), scratch);
     });
   }
 
-  // Output row y into out, outputWidth pixels.
-  void RenderRow(std::int32_t y, std::uint32_t* out, RowScratch& scratch) const {
-    WithFormat(source_, [&](auto format) { RenderRowIn<decltype(format)>(y, out, scratch); });
+  // Columns [first, end) of output row y into out (end - first pixels);
+  // first is a multiple of 64.
+  void RenderRow(std::int32_t y, std::int64_t first, std::int64_t end, std::uint32_t* out,
+                 RowScratch& scratch) const {
+    WithFormat(source_, [&](auto format) { RenderRowIn<decltype(format)>(y, first, end, out, scratch); });
   }
 
  private:
   template <class Format>
-  void RenderRowIn(std::int32_t y, std::uint32_t* out, RowScratch& scratch) const {
+  void RenderRowIn(std::int32_t y, std::int64_t first, std::int64_t end, std::uint32_t* out,
+                   RowScratch& scratch) const {
     UndecidedRow& undecided = scratch.undecided;
-    undecided.Reset();
+    undecided.Reset(first, end);
     const std::int32_t pictureY = y - g_.inset;
-    if (pictureY >= 0 && pictureY < g_.sourceHeight) DrawPictureRow<Format>(pictureY, out, undecided);
+    if (pictureY >= 0 && pictureY < g_.sourceHeight) DrawPictureRow<Format>(pictureY, out, scratch);
     // Each a division: worked out once for the ends and the passes.
     std::int32_t k = g_.TopPass(y);
     const std::int32_t highestHere = std::min(k, g_.HighestEnlarging());
@@ -486,50 +598,70 @@ class BleedRenderer {
     }
     for (; k >= 0 && !undecided.Done(); --k) {
       const std::int32_t sourceY = sourceRows[k];
-      if (nonWhite_.AnyInRow(sourceY) && DrawPass<Format>(passes_[Index(k)], sourceY, out, undecided))
-        undecided.DropEmpty();
+      const RowBits bits = nonWhite_.Row<Format>(sourceY, scratch.rowBits);
+      if (bits.any && DrawPass<Format>(passes_[Index(k)], sourceY, bits, out, undecided)) undecided.DropEmpty();
     }
     if (options_.unpainted == TUnpaintedPixels::White && !undecided.Done()) PaintWhite(out, undecided);
   }
 
-  // The picture's non-white pixels over everything.
+  // The picture's non-white pixels over everything, word by word of the
+  // window's output columns.
   template <class Format>
-  void DrawPictureRow(std::int32_t pictureY, std::uint32_t* out, UndecidedRow& undecided) const {
+  void DrawPictureRow(std::int32_t pictureY, std::uint32_t* out, RowScratch& scratch) const {
+    UndecidedRow& undecided = scratch.undecided;
+    const RowBits bits = nonWhite_.Row<Format>(pictureY, scratch.rowBits);
+    if (!bits.any) return;
     const std::uint8_t* pixels = source_.RowBytes(pictureY);
-    const std::uint64_t* bits = nonWhite_.Row(pictureY);
-    std::uint32_t* row = out + g_.inset;
+    const std::int64_t pictureBegin = g_.inset, pictureEnd = pictureBegin + g_.sourceWidth;
+    const std::int64_t firstWord = std::max(undecided.FirstWord(), pictureBegin / kWordBits);
+    const std::int64_t endWord = std::min(undecided.EndWord(), static_cast<std::int64_t>(WordsFor(pictureEnd)));
     const bool keepsUnpainted = options_.unpainted == TUnpaintedPixels::Keep;
-    for (std::int32_t x0 = 0; x0 < g_.sourceWidth; x0 += kWordBits) {
-      const std::uint64_t word = bits[Index(x0 / kWordBits)];
+    for (std::int64_t w = firstWord; w < endWord; ++w) {
+      const std::int64_t x0 = w * kWordBits;
+      // The picture's columns under this word start at p0 (negative: before it).
+      const std::int64_t p0 = x0 - pictureBegin;
+      std::uint64_t& open = undecided.Word(Index(w));
+      const std::uint64_t word = PictureWord(bits, p0) & open;
       if (word == 0) continue;
-      undecided.Clear(std::int64_t{g_.inset} + x0, word);
+      open &= ~word;
+      std::uint32_t* row = out + (x0 - undecided.First());
       if (CountBits(word) >= kWordBits / 4) {
-        // Dense: one pass over the 64 pixels without a branch on colour
+        // Dense: one pass over the word's pixels without a branch on colour
         // (this row is this thread's alone). The white ones stay undecided,
         // so they may take anything here when a pass or the white paints
         // them later; only pixels kept as they were must keep what they hold.
-        const std::int32_t count = std::min(kWordBits, g_.sourceWidth - x0);
+        const std::int64_t lo = std::max<std::int64_t>(0, -p0);
+        const std::int64_t hi = std::min<std::int64_t>({kWordBits, g_.sourceWidth - p0, undecided.End() - x0});
         if constexpr (Format::kBytes == TRgb24::kBytes) {
           if (!keepsUnpainted) {
-            raster::Widen24To32(pixels + std::int64_t{x0} * Format::kBytes, row + x0, count);
+            raster::Widen24To32(pixels + (p0 + lo) * Format::kBytes, row + lo, static_cast<std::int32_t>(hi - lo));
             continue;
           }
         }
         if (keepsUnpainted) {
-          for (std::int32_t i = x0; i < x0 + count; ++i) {
-            const std::uint32_t pixel = PixelAt<Format>(pixels, i);
+          for (std::int64_t i = lo; i < hi; ++i) {
+            const std::uint32_t pixel = PixelAt<Format>(pixels, p0 + i);
             row[i] = pixel != kWhite ? pixel : row[i];
           }
         } else {
-          for (std::int32_t i = x0; i < x0 + count; ++i) row[i] = PixelAt<Format>(pixels, i);
+          for (std::int64_t i = lo; i < hi; ++i) row[i] = PixelAt<Format>(pixels, p0 + i);
         }
         continue;
       }
       for (std::uint64_t rest = word; rest != 0; rest &= rest - 1) {
-        const std::int32_t x = x0 + std::countr_zero(rest);
-        row[x] = PixelAt<Format>(pixels, x);
+        const int bit = std::countr_zero(rest);
+        row[bit] = PixelAt<Format>(pixels, p0 + bit);
       }
     }
+  }
+
+  // The picture row's non-white bits for the 64 columns from p0, which may
+  // start before the picture: the columns outside it are 0.
+  std::uint64_t PictureWord(const RowBits& bits, std::int64_t p0) const {
+    const std::int64_t from = std::max<std::int64_t>(p0, 0);
+    if (from >= g_.sourceWidth) return 0;
+    const std::uint64_t word = Bits64(bits, static_cast<std::uint64_t>(from)) & LowBits(g_.sourceWidth - from);
+    return word << (from - p0);
   }
 
   // The ends of the enlarging passes' spans on row y. Pass x is the highest
@@ -546,37 +678,42 @@ class BleedRenderer {
                     UndecidedRow& undecided) const {
     const std::int32_t ends = std::min(highestHere, (g_.outputWidth - 1) / 2) + 1;
     const std::int32_t lastColumn = g_.sourceWidth - 1;
+    const std::int64_t first = undecided.First();
     for (std::int32_t x = 0; x < ends; ++x) {
       const std::uint8_t* row = source_.RowBytes(sourceRows[x]);
-      const std::uint32_t first = PixelAt<Format>(row, 0), last = PixelAt<Format>(row, lastColumn);
-      if (first != kWhite && undecided.Decide(x)) out[x] = first;
-      if (last != kWhite && undecided.Decide(g_.outputWidth - 1 - x)) out[g_.outputWidth - 1 - x] = last;
+      const std::uint32_t left = PixelAt<Format>(row, 0), right = PixelAt<Format>(row, lastColumn);
+      const std::int64_t rightX = g_.outputWidth - 1 - x;
+      if (left != kWhite && undecided.Decide(x)) out[x - first] = left;
+      if (right != kWhite && undecided.Decide(rightX)) out[rightX - first] = right;
     }
   }
 
   // Pass k (enlarging) over an output row, reading source row sourceY; true
   // when it decides the last undecided pixel of a word.
   template <class Format>
-  bool DrawPass(const PassColumns& pass, std::int32_t sourceY, std::uint32_t* out, UndecidedRow& undecided) const {
+  bool DrawPass(const PassColumns& pass, std::int32_t sourceY, const RowBits& sourceBits, std::uint32_t* out,
+                UndecidedRow& undecided) const {
 #if defined(BLEED_HARDWARE_DEPOSIT)
-    if (hardwareDeposit_) return DrawPassWithHardwareDeposit<Format>(pass, sourceY, out, undecided);
+    if (hardwareDeposit_) return DrawPassWithHardwareDeposit<Format>(pass, sourceY, sourceBits, out, undecided);
 #endif
-    return SweepPass<Format>(pass, sourceY, out, undecided, TPortableDeposit{});
+    return SweepPass<Format>(pass, sourceY, sourceBits, out, undecided, TPortableDeposit{}, TPortableCount{});
   }
 
 #if defined(BLEED_HARDWARE_DEPOSIT)
-  // The same loop compiled for BMI2, so that the deposit is one instruction.
+  // The same loop compiled for BMI2, so that the deposit and the bit count
+  // are an instruction each.
   template <class Format>
-  [[gnu::target("bmi2")]] bool DrawPassWithHardwareDeposit(const PassColumns& pass, std::int32_t sourceY,
-                                                           std::uint32_t* out, UndecidedRow& undecided) const {
-    return SweepPass<Format>(pass, sourceY, out, undecided, THardwareDeposit{});
+  [[gnu::target("bmi2,popcnt")]] bool DrawPassWithHardwareDeposit(const PassColumns& pass, std::int32_t sourceY,
+                                                                  const RowBits& sourceBits, std::uint32_t* out,
+                                                                  UndecidedRow& undecided) const {
+    return SweepPass<Format>(pass, sourceY, sourceBits, out, undecided, THardwareDeposit{}, THardwareCount{});
   }
 #endif
 
-  template <class Format, class Deposit>
-  [[gnu::always_inline]] bool SweepPass(const PassColumns& pass, std::int32_t sourceY, std::uint32_t* out,
-                                        UndecidedRow& undecided, Deposit deposit) const {
-    const std::uint64_t* sourceBits = nonWhite_.Row(sourceY);
+  template <class Format, class Deposit, class Count>
+  [[gnu::always_inline]] bool SweepPass(const PassColumns& pass, std::int32_t sourceY, const RowBits& sourceBits,
+                                        std::uint32_t* out, UndecidedRow& undecided, Deposit deposit,
+                                        Count count) const {
     const std::uint8_t* sourceRow = source_.RowBytes(sourceY);
     // Locals, read once: the pixel stores below could otherwise alias them.
     const std::vector<std::int32_t>& live = undecided.Live();
@@ -585,13 +722,16 @@ class BleedRenderer {
     const std::int32_t end = pass.firstWord + static_cast<std::int32_t>(pass.words.size());
     const ColumnWord* words = pass.words.data();
     const auto firstWord = Index(pass.firstWord);
+    const std::int64_t windowFirst = undecided.First();
     const bool repeatsTwice = pass.longestRepeat > 1;
     bool emptied = false;
     for (; next != last && *next < end; ++next) {
       const auto w = Index(*next);
       const ColumnWord& columns = words[w - firstWord];
-      const std::uint64_t sourceWord = NonWhiteBits::Bits64(sourceBits, columns.firstSource);
+      const std::uint64_t sourceWord = Bits64(sourceBits, columns.firstSource);
       if (sourceWord == 0) continue;
+      // Only the bits of the source columns the word takes are deposited:
+      // the rest (past the row's end, say) do not count.
       std::uint64_t painted = deposit(sourceWord, columns.starts);
       painted |= (painted << 1) & columns.repeats;
       if (repeatsTwice) painted = RepeatFurther(painted, columns.repeats, pass.longestRepeat);
@@ -600,12 +740,11 @@ class BleedRenderer {
       if (hits == 0) continue;
       openBits &= ~hits;
       emptied = emptied || openBits == 0;
-      std::uint32_t* pixels = out + w * kWordBits;
+      std::uint32_t* pixels = out + (static_cast<std::int64_t>(w) * kWordBits - windowFirst);
       const std::uint8_t* samples = sourceRow + std::int64_t{columns.firstSource} * Format::kBytes;
-      const ColumnOffsets& offsets = pass.offsets[w - firstWord];
       for (std::uint64_t rest = hits; rest != 0; rest &= rest - 1) {
         const int bit = std::countr_zero(rest);
-        pixels[bit] = PixelAt<Format>(samples, offsets[Index(bit)]);
+        pixels[bit] = PixelAt<Format>(samples, ColumnOffset(columns, bit, count));
       }
     }
     return emptied;
@@ -618,6 +757,12 @@ class BleedRenderer {
     return painted;
   }
 
+  // The source columns the shrinking pass combines for output column x.
+  raster::SourceSpan ShrinkingColumns(std::int64_t x) const {
+    return raster::StretchSpan(static_cast<std::uint32_t>(g_.sourceWidth), static_cast<std::uint32_t>(g_.PassWidth(g_.inset)),
+                               static_cast<std::uint32_t>(x - g_.inset), raster::StretchCombine::Block);
+  }
+
   // The shrinking last pass over output row y: an undecided pixel takes the
   // AND of its source block unless that is white, which it is only when every
   // pixel of the block is white. So the block rows' non-white bits, ORed,
@@ -626,35 +771,48 @@ class BleedRenderer {
   template <class Format>
   bool DrawShrinkingPass(std::int32_t y, std::uint32_t* out, RowScratch& scratch) const {
     UndecidedRow& undecided = scratch.undecided;
+    const std::int64_t rowOffset = std::int64_t{y} - g_.inset;
+    if (rowOffset < 0 || rowOffset >= g_.PassHeight(g_.inset)) return false;
+    const raster::SourceSpan rows =
+        raster::StretchSpan(static_cast<std::uint32_t>(g_.sourceHeight), static_cast<std::uint32_t>(g_.PassHeight(g_.inset)),
+                            static_cast<std::uint32_t>(rowOffset), raster::StretchCombine::Block);
+    // The window's columns the pass reaches, and the block bits their
+    // source columns need (a word before and after, for shifted reads).
+    const std::int64_t lo = std::max(undecided.First(), shrinking_.begin);
+    const std::int64_t hi = std::min(undecided.End(), shrinking_.end);
+    if (lo >= hi) return false;
+    const raster::SourceSpan lastColumns = ShrinkingColumns(hi - 1);
+    const std::int64_t sourceLo = ShrinkingColumns(lo).first, sourceHi = lastColumns.first + lastColumns.count;
     std::vector<std::uint64_t>& blockBits = scratch.blockBits;
+    const std::size_t wordLo = Index(std::max<std::int64_t>(sourceLo - kWordBits, 0) / kWordBits);
+    const std::size_t wordHi = std::min(blockBits.size(), WordsFor(sourceHi) + 1);
+    std::fill(blockBits.begin() + static_cast<std::ptrdiff_t>(wordLo), blockBits.begin() + static_cast<std::ptrdiff_t>(wordHi), 0);
     std::vector<const std::uint8_t*>& lines = scratch.blockLines;
-    const raster::SourceSpan rows = SpanAt(shrinking_.rows, y);
-    if (rows.count == 0) return false;
-    std::fill(blockBits.begin(), blockBits.end(), 0);
     lines.clear();
     for (std::int32_t row = rows.first; row < rows.first + rows.count; ++row) {
-      const std::uint64_t* bits = nonWhite_.Row(row);
-      for (std::size_t i = 0; i < blockBits.size(); ++i) blockBits[i] |= bits[i];
+      const RowBits bits = nonWhite_.Row<Format>(row, scratch.rowBits);
+      for (std::size_t i = wordLo; i < wordHi; ++i) {
+        const std::int64_t x = static_cast<std::int64_t>(i) * kWordBits;
+        if (x < g_.sourceWidth) blockBits[i] |= Bits64(bits, static_cast<std::uint64_t>(x)) & LowBits(g_.sourceWidth - x);
+      }
       lines.push_back(source_.RowBytes(row));
     }
-    const std::int64_t begin = shrinking_.columns.destBegin;
-    const std::int64_t end = begin + static_cast<std::int64_t>(shrinking_.columns.spans.size());
+    const RowBits block{blockBits.data(), 0, true};
     bool emptied = false;
     for (const std::int32_t word : undecided.Live()) {
       const auto w = Index(word);
       const std::int64_t x0 = std::int64_t{word} * kWordBits;
-      if (x0 + kWordBits <= begin || x0 >= end) continue;
+      if (x0 + kWordBits <= lo || x0 >= hi) continue;
       std::uint64_t& openBits = undecided.Word(w);
-      std::uint64_t candidates = openBits & SpanBits(x0, begin, end);
+      std::uint64_t candidates = openBits & SpanBits(x0, lo, hi);
       // A plain run of source columns: their non-white bits are the
       // candidates' directly; else each candidate's block is looked at.
-      if (shrinking_.plainRun[w]) candidates &= ShiftedBits(blockBits, shrinking_.firstSource[w]);
+      if (shrinking_.plainRun[w]) candidates &= ShiftedBits(block, shrinking_.firstSource[w]);
       for (std::uint64_t rest = candidates; rest != 0; rest &= rest - 1) {
         const int bit = std::countr_zero(rest);
-        const raster::SourceSpan columns = shrinking_.columns.spans[Index(x0 + bit - begin)];
-        const std::uint32_t sample = BlockAnd<Format>(lines, columns);
+        const std::uint32_t sample = BlockAnd<Format>(lines, ShrinkingColumns(x0 + bit));
         if (sample == kWhite) continue;
-        out[x0 + bit] = sample;
+        out[x0 + bit - undecided.First()] = sample;
         openBits &= ~(std::uint64_t{1} << bit);
       }
       emptied = emptied || openBits == 0;
@@ -666,21 +824,14 @@ class BleedRenderer {
   static std::uint64_t SpanBits(std::int64_t x0, std::int64_t begin, std::int64_t end) {
     const std::int64_t low = std::max<std::int64_t>(begin - x0, 0), high = std::min<std::int64_t>(end - x0, kWordBits);
     if (low >= high) return 0;
-    const std::uint64_t upTo = high == kWordBits ? kAllBits : (std::uint64_t{1} << high) - 1;
-    return upTo & ~((std::uint64_t{1} << low) - 1);
+    return LowBits(high) & ~LowBits(low);
   }
 
-  // 64 bits of a row's bits starting at first, which may lie before the row
-  // (those bits are 0).
-  static std::uint64_t ShiftedBits(const std::vector<std::uint64_t>& bits, std::int64_t first) {
-    if (first >= 0) return NonWhiteBits::Bits64(bits.data(), static_cast<std::uint32_t>(first));
-    return first <= -kWordBits ? 0 : bits[0] << (-first);
-  }
-
-  static raster::SourceSpan SpanAt(const raster::AxisMap& map, std::int64_t p) {
-    const std::int64_t index = p - map.destBegin;
-    if (index < 0 || index >= static_cast<std::int64_t>(map.spans.size())) return {};
-    return map.spans[Index(index)];
+  // 64 bits of the block bits starting at first, which may lie before the
+  // row (those bits are 0).
+  static std::uint64_t ShiftedBits(const RowBits& bits, std::int64_t first) {
+    if (first >= 0) return Bits64(bits, static_cast<std::uint64_t>(first));
+    return first <= -kWordBits ? 0 : bits.words[0] << (-first);
   }
 
   // The AND of a block: the source rows' pixels (lines) in the columns given.
@@ -698,7 +849,7 @@ class BleedRenderer {
   static void PaintWhite(std::uint32_t* out, UndecidedRow& undecided) {
     for (const std::int32_t word : undecided.Live()) {
       const std::uint64_t bits = undecided.Word(Index(word));
-      std::uint32_t* pixels = out + Index(word) * kWordBits;
+      std::uint32_t* pixels = out + (std::int64_t{word} * kWordBits - undecided.First());
       if (bits == kAllBits) {
         std::fill(pixels, pixels + kWordBits, kWhite);
         continue;
@@ -730,24 +881,34 @@ unsigned ThreadsOf(const Geometry& g, TBleedOptions options) {
   return options.threads != 0 ? options.threads : ThreadsFor(g.outputHeight, std::int64_t{g.outputWidth} * 4);
 }
 
-// A band of rows is what a thread renders before it writes: small enough to
-// stay in its core's cache until it is written.
+// A band is what a thread renders before it writes: small enough to stay in
+// its core's cache until it is written.
 constexpr std::int64_t kBandBytes = std::int64_t{256} << 10;
 
-// The composite's rows written band by band in the order its memory holds
+// The composite's pixels written band by band in the order its memory holds
 // them, each band rendered into its thread's own buffer: the threads render
-// the next bands while one of them writes.
+// the next bands while one of them writes. A band is a run of whole rows, or,
+// for a row wider than a band, a run of a row's columns: so the buffers never
+// hold more than a band, whatever the shape.
 class BandWriter {
  public:
-  BandWriter(const BleedRenderer& renderer, const PixelView& composite)
-      : renderer_(renderer), composite_(composite),
-        rowsPerBand_(static_cast<std::int32_t>(
-            std::clamp<std::int64_t>(kBandBytes / composite.Stride(), 1, composite.Height()))) {
+  BandWriter(const BleedRenderer& renderer, const PixelView& composite, std::int64_t bandBytes)
+      : renderer_(renderer), composite_(composite) {
+    const std::int64_t width = composite.Width();
+    if (composite.Stride() > bandBytes) {
+      rowsPerBand_ = 1;
+      columnsPerBand_ = std::min(width, std::max<std::int64_t>(bandBytes / 4 / kWordBits, 1) * kWordBits);
+    } else {
+      rowsPerBand_ = static_cast<std::int32_t>(std::clamp<std::int64_t>(bandBytes / composite.Stride(), 1, composite.Height()));
+      columnsPerBand_ = width;
+    }
+    bandsPerRow_ = (width + columnsPerBand_ - 1) / columnsPerBand_;
     // Everything a thread needs is made here, before the file is; no more
-    // threads than bands, since a band of one long row may be large.
+    // threads than bands.
     const auto threads = static_cast<std::size_t>(std::min<std::int64_t>(renderer.Threads(), Bands()));
     workers_.reserve(threads);
-    for (std::size_t i = 0; i < threads; ++i) workers_.emplace_back(renderer.Sizes(), BandPixels());
+    for (std::size_t i = 0; i < threads; ++i)
+      workers_.emplace_back(renderer.Sizes(), columnsPerBand_, Index(rowsPerBand_) * Index(columnsPerBand_));
   }
 
   void Write(TStream& stream) {
@@ -755,48 +916,65 @@ class BandWriter {
         Bands(), 1, static_cast<unsigned>(workers_.size()),
         [&](unsigned worker, std::int32_t band, std::int32_t) { Render(workers_[worker], band); },
         [&](unsigned worker, std::int32_t band, std::int32_t) {
-          stream.WriteBuffer(workers_[worker].pixels.data(), RowsOf(band) * composite_.Stride());
+          const Extent extent = ExtentOf(band);
+          stream.WriteBuffer(workers_[worker].pixels.data(), extent.rows * (extent.end - extent.first) * 4);
         });
   }
 
  private:
   struct Worker {
-    Worker(const Geometry& g, std::size_t pixelCount) : scratch(g), pixels(pixelCount) {}
+    Worker(const Geometry& g, std::int64_t columns, std::size_t pixelCount) : scratch(g, columns), pixels(pixelCount) {}
     BleedRenderer::RowScratch scratch;
     std::vector<std::uint32_t> pixels;
   };
 
-  std::int32_t Bands() const { return (composite_.Height() + rowsPerBand_ - 1) / rowsPerBand_; }
-  std::size_t BandPixels() const { return Index(rowsPerBand_) * Index(composite_.Width()); }
-  std::int32_t RowsOf(std::int32_t band) const {
-    return std::min(rowsPerBand_, composite_.Height() - band * rowsPerBand_);
+  // A band's rows (in memory order) and columns.
+  struct Extent {
+    std::int32_t firstRow, rows;
+    std::int64_t first, end;
+  };
+
+  // At most 2^31 bytes of pixels: at most 2^13 bands of a row's columns,
+  // each at least 256 KiB, or one band a row.
+  std::int32_t Bands() const {
+    const std::int64_t rowBands = (composite_.Height() + rowsPerBand_ - 1) / rowsPerBand_;
+    return static_cast<std::int32_t>(rowBands * bandsPerRow_);
+  }
+  Extent ExtentOf(std::int32_t band) const {
+    const std::int32_t firstRow = static_cast<std::int32_t>(band / bandsPerRow_) * rowsPerBand_;
+    const std::int64_t first = band % bandsPerRow_ * columnsPerBand_;
+    return {firstRow, std::min(rowsPerBand_, composite_.Height() - firstRow), first,
+            std::min<std::int64_t>(first + columnsPerBand_, composite_.Width())};
   }
 
   void Render(Worker& worker, std::int32_t band) const {
-    const std::int32_t firstRow = band * rowsPerBand_;
-    for (std::int32_t i = 0; i < RowsOf(band); ++i)
-      renderer_.RenderRow(composite_.DeviceRow(firstRow + i), worker.pixels.data() + Index(i) * Index(composite_.Width()),
-                          worker.scratch);
+    const Extent extent = ExtentOf(band);
+    const std::int64_t columns = extent.end - extent.first;
+    for (std::int32_t i = 0; i < extent.rows; ++i)
+      renderer_.RenderRow(composite_.DeviceRow(extent.firstRow + i), extent.first, extent.end,
+                          worker.pixels.data() + i * columns, worker.scratch);
   }
 
   const BleedRenderer& renderer_;
   PixelView composite_;
-  std::int32_t rowsPerBand_;
+  std::int32_t rowsPerBand_ = 1;
+  std::int64_t columnsPerBand_ = 1;
+  std::int64_t bandsPerRow_ = 1;
   std::vector<Worker> workers_;
 };
 
 // The direct renderer's bytes for composite, written by store, which writes
 // the composite as a BMP with the pixel writer it is given.
 template <class Store>
-bool WriteBleedDirect(TBitmap& source, TBitmap& composite, std::int32_t inset, unsigned threads, Store store) {
+bool WriteBleedDirect(TBitmap& source, TBitmap& composite, std::int32_t inset, TBandOptions band, Store store) {
   const std::optional<PixelView> output = PixelView::Of(composite, PixelView::Depths::Only32);
   if (!output || output->Stride() != std::int64_t{output->Width()} * 4) return false;
   const std::optional<Geometry> geometry = GeometryOf(source, composite.Width(), composite.Height(), inset);
   if (!geometry) return false;
-  const TBleedOptions options{TUnpaintedPixels::White, threads};
+  const TBleedOptions options{TUnpaintedPixels::White, band.threads};
   const BleedRenderer renderer(*PixelView::Of(source, PixelView::Depths::Also24), *geometry, options,
                                ThreadsOf(*geometry, options));
-  BandWriter bands(renderer, *output);
+  BandWriter bands(renderer, *output, band.bandBytes > 0 ? band.bandBytes : kBandBytes);
   const std::int64_t compositeBytes = output->Stride() * output->Height();
   store([&](TStream& stream, std::uint32_t pixelBytes) {
     if (pixelBytes == compositeBytes) return bands.Write(stream);
@@ -830,14 +1008,14 @@ bool DrawBleedDirect(TBitmap& source, TBitmap& composite, std::int32_t inset, TB
 }
 
 bool StoreBleedDirect(TBitmap& source, TBitmap& composite, std::int32_t inset, const std::string& fileName,
-                      unsigned threads) {
-  return WriteBleedDirect(source, composite, inset, threads, [&](const TBitmap::TPixelWriter& writePixels) {
+                      TBandOptions options) {
+  return WriteBleedDirect(source, composite, inset, options, [&](const TBitmap::TPixelWriter& writePixels) {
     composite.StoreFileWritingPixels(fileName, writePixels);
   });
 }
 
-bool StoreBleedDirect(TBitmap& source, TBitmap& composite, std::int32_t inset, TStream& stream, unsigned threads) {
-  return WriteBleedDirect(source, composite, inset, threads, [&](const TBitmap::TPixelWriter& writePixels) {
+bool StoreBleedDirect(TBitmap& source, TBitmap& composite, std::int32_t inset, TStream& stream, TBandOptions options) {
+  return WriteBleedDirect(source, composite, inset, options, [&](const TBitmap::TPixelWriter& writePixels) {
     composite.StoreStreamWritingPixels(stream, writePixels);
   });
 }

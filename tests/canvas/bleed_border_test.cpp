@@ -220,10 +220,37 @@ TEST(BleedBorder, DirectRendererOnAnUnfilledCompositeGivesTheBytesOfAClearedOne)
   }
 }
 
-// The composite's file written band by band as the rows are rendered: the
-// bytes the passes' composite is stored as. The sizes give one band and many
-// (with a last band shorter than the others); the composite is sized
-// unfilled, its pixels never set.
+// The file of the passes' composite, and the one written band by band from a
+// composite sized unfilled, its pixels never set.
+void ExpectBandsGiveTheFileOfThePasses(const Picture& picture, bool source24, TBandOptions options,
+                                       const std::string& what) {
+  TBitmap reference, source, composite;
+  Fill(reference, picture, source24 ? 24 : 32);
+  const std::int32_t margin = RoundHalfEven(std::min(picture.width, picture.height) / 8.0);
+  TBitmap passes;
+  passes.SetDepth(TPixelDepth::pd32Bit);
+  passes.SetWidth(picture.width + margin);
+  passes.SetHeight(picture.height + margin);
+  TMemoryStream expected;
+  {
+    TBitmap work;
+    work.SetDepth(TPixelDepth::pd32Bit);
+    work.SetWidth(picture.width + margin);
+    work.SetHeight(picture.height + margin);
+    reference.SetDepth(TPixelDepth::pd32Bit);
+    PrepareBleedBitmaps(reference, work);
+    DrawBleedPasses(reference, work, passes, RoundHalfEven(margin / 2.0));
+    passes.StoreStream(expected);
+  }
+  Fill(source, picture, source24 ? 24 : 32);
+  composite.SetDepth(TPixelDepth::pd32Bit);
+  composite.SetSizeUnfilled(picture.width + margin, picture.height + margin);
+  TMemoryStream written;
+  ASSERT_TRUE(StoreBleedDirect(source, composite, RoundHalfEven(margin / 2.0), written, options)) << what;
+  EXPECT_TRUE(written.Bytes() == expected.Bytes()) << what;
+}
+
+// The sizes give one band and many (with a last band shorter than the others).
 TEST(BleedBorder, WritingBandByBandGivesTheFileOfThePassesComposite) {
   struct Case {
     std::int32_t width, height;
@@ -237,32 +264,34 @@ TEST(BleedBorder, WritingBandByBandGivesTheFileOfThePassesComposite) {
     for (const auto& [name, pattern] : Patterns()) {
       const std::string what = name + " " + std::to_string(c.width) + "x" + std::to_string(c.height) + ", threads " +
                                std::to_string(c.threads) + (c.source24 ? ", 24 bits" : ", 32 bits");
-      const Picture picture = Make(c.width, c.height, pattern, seed % 2 == 0, seed);
+      ExpectBandsGiveTheFileOfThePasses(Make(c.width, c.height, pattern, seed % 2 == 0, seed), c.source24,
+                                        {c.threads}, what);
       ++seed;
-      TBitmap reference, source, composite;
-      Fill(reference, picture, c.source24 ? 24 : 32);
-      const std::int32_t margin = RoundHalfEven(std::min(c.width, c.height) / 8.0);
-      TBitmap passes;
-      passes.SetDepth(TPixelDepth::pd32Bit);
-      passes.SetWidth(c.width + margin);
-      passes.SetHeight(c.height + margin);
-      TMemoryStream expected;
-      {
-        TBitmap work;
-        work.SetDepth(TPixelDepth::pd32Bit);
-        work.SetWidth(c.width + margin);
-        work.SetHeight(c.height + margin);
-        reference.SetDepth(TPixelDepth::pd32Bit);
-        PrepareBleedBitmaps(reference, work);
-        DrawBleedPasses(reference, work, passes, RoundHalfEven(margin / 2.0));
-        passes.StoreStream(expected);
-      }
-      Fill(source, picture, c.source24 ? 24 : 32);
-      composite.SetDepth(TPixelDepth::pd32Bit);
-      composite.SetSizeUnfilled(c.width + margin, c.height + margin);
-      TMemoryStream written;
-      ASSERT_TRUE(StoreBleedDirect(source, composite, RoundHalfEven(margin / 2.0), written, c.threads)) << what;
-      EXPECT_TRUE(written.Bytes() == expected.Bytes()) << what;
+    }
+}
+
+// Rows wider than a band are rendered a part of their columns at a time: parts
+// of one word (64 pixels) and of a few, a part that ends inside the picture's
+// first word or in the shrinking last pass's blocks (24 and 120 high), and
+// the extreme shapes, whose rows of non-white bits are packed off word
+// boundaries or not kept at all.
+TEST(BleedBorder, RowsWiderThanABandAndExtremeShapesGiveTheFileOfThePasses) {
+  struct Case {
+    std::int32_t width, height;
+    std::int64_t bandBytes;
+  };
+  const Case cases[] = {{733, 410, 256}, {1000, 24, 256}, {300, 120, 768}, {130, 150, 512}, {5000, 1, 1024},
+                        {5000, 2, 0},    {1, 5000, 0},     {2, 3000, 256}, {3, 700, 0},      {700, 5, 512},
+                        {65, 90, 256}};
+  unsigned seed = 5000;
+  for (const Case& c : cases)
+    for (const auto& [name, pattern] : Patterns()) {
+      const bool source24 = seed % 2 == 0;
+      const std::string what = name + " " + std::to_string(c.width) + "x" + std::to_string(c.height) +
+                               ", band bytes " + std::to_string(c.bandBytes);
+      ExpectBandsGiveTheFileOfThePasses(Make(c.width, c.height, pattern, seed % 3 == 0, seed), source24,
+                                        {seed % 4 == 0 ? 1u : 2u, c.bandBytes}, what);
+      ++seed;
     }
 }
 
