@@ -287,11 +287,14 @@ class NonWhiteBits {
   }
 
   // ORs word into the bits from position on: each bit is set once, from 0.
+  // The next word is touched only for bits of word that reach it: it may
+  // start another thread's rows.
   void Place(std::uint64_t position, std::uint64_t word) {
     const std::size_t index = Index(static_cast<std::int64_t>(position / kWordBits));
     const unsigned shift = position % kWordBits;
     bits_[index] |= word << shift;
-    if (shift != 0) bits_[index + 1] |= word >> (kWordBits - shift);
+    const std::uint64_t spill = shift != 0 ? word >> (kWordBits - shift) : 0;
+    if (spill != 0) bits_[index + 1] |= spill;
   }
 
   template <class Format>
@@ -373,10 +376,17 @@ struct ColumnWord {
   std::uint32_t firstSource = 0;
 };
 
-// Pass k's columns, word by word over the output columns it reaches.
+// Each of the 64 columns' source column as an offset from the word's first.
+using ColumnOffsets = std::array<std::uint8_t, kWordBits>;
+
+// Pass k's columns, word by word over the output columns it reaches. The
+// offsets, a byte a column, are kept only where all passes' together take
+// no more than the picture's non-white bits (a picture about as high as wide):
+// elsewhere (a very wide picture) they are worked out from the starts.
 struct PassColumns {
   std::int32_t firstWord = 0;
   std::vector<ColumnWord> words;
+  std::vector<ColumnOffsets> offsets;  // empty: not kept
   // The longest run of repeating columns in one word: the shifts needed.
   std::int32_t longestRepeat = 0;
 };
@@ -385,15 +395,28 @@ struct PassColumns {
 // first: the columns that start a source column up to it, less one. Worked
 // out for the pixels a pass decides only, rather than kept a byte a column.
 template <class Count>
-std::uint32_t ColumnOffset(const ColumnWord& word, int bit, Count count) {
-  return static_cast<std::uint32_t>(count(word.starts & (kAllBits >> (kWordBits - 1 - bit)))) - 1;
+struct TCountedOffsets {
+  std::uint32_t operator()(std::size_t, const ColumnWord& word, int bit) const {
+    return static_cast<std::uint32_t>(Count{}(word.starts & (kAllBits >> (kWordBits - 1 - bit)))) - 1;
+  }
+};
+struct TKeptOffsets {
+  const ColumnOffsets* offsets;
+  std::uint32_t operator()(std::size_t index, const ColumnWord&, int bit) const { return offsets[index][Index(bit)]; }
+};
+
+// Whether the passes keep their columns' offsets (see PassColumns).
+bool KeepsOffsets(const Geometry& g) {
+  const std::int64_t offsetBytes = std::int64_t{g.HighestEnlarging() + 1} * (std::int64_t{g.outputWidth} + kWordBits);
+  return offsetBytes <= std::int64_t{g.sourceWidth} * g.sourceHeight / 8;
 }
 
-PassColumns ColumnsOfPass(const Geometry& g, std::int32_t k) {
+PassColumns ColumnsOfPass(const Geometry& g, std::int32_t k, bool keepOffsets) {
   PassColumns pass;
   const std::int64_t begin = k, end = begin + g.PassWidth(k);
   pass.firstWord = static_cast<std::int32_t>(begin / kWordBits);
   pass.words.resize(WordsFor(end) - Index(pass.firstWord));
+  if (keepOffsets) pass.offsets.resize(pass.words.size());
   std::int32_t repeatRun = 0, previous = -1;
   ForEachColumnSpan(static_cast<std::uint32_t>(g.sourceWidth), static_cast<std::uint32_t>(g.PassWidth(k)),
                     [&](std::uint32_t i, std::int32_t column, std::int32_t) {
@@ -402,6 +425,10 @@ PassColumns ColumnsOfPass(const Geometry& g, std::int32_t k) {
                       const std::uint64_t bit = std::uint64_t{1} << (x % kWordBits);
                       const bool opensWord = x == begin || x % kWordBits == 0;
                       if (opensWord) word.firstSource = static_cast<std::uint32_t>(column);
+                      // Enlarging: 64 columns take at most 64 source columns, in order.
+                      if (keepOffsets)
+                        pass.offsets[Index(x / kWordBits - pass.firstWord)][Index(x % kWordBits)] =
+                            static_cast<std::uint8_t>(static_cast<std::uint32_t>(column) - word.firstSource);
                       if (opensWord || column != previous) {
                         word.starts |= bit;
                         repeatRun = 0;
@@ -515,9 +542,10 @@ struct TPortableCount {
   int operator()(std::uint64_t v) const { return CountBits(v); }
 };
 #if defined(BLEED_HARDWARE_DEPOSIT)
-// The processor's instruction, inlined into functions compiled for it.
+// The processor's instruction once inlined into a function compiled for it
+// (elsewhere a library call).
 struct THardwareCount {
-  [[gnu::target("popcnt")]] int operator()(std::uint64_t v) const { return __builtin_popcountll(v); }
+  int operator()(std::uint64_t v) const { return __builtin_popcountll(v); }
 };
 #endif
 
@@ -553,8 +581,9 @@ class BleedRenderer {
   BleedRenderer(const PixelView& source, const Geometry& geometry, TBleedOptions options, unsigned threads)
       : source_(source), g_(geometry), options_(options), threads_(threads), nonWhite_(source, threads),
         passes_(Index(g_.HighestEnlarging() + 1)), hardwareDeposit_(HasHardwareDepositAndCount()) {
+    const bool keepOffsets = KeepsOffsets(g_);
     ShareOut(g_.HighestEnlarging() + 1, 4, threads, [&](std::int32_t first, std::int32_t last) {
-      for (std::int32_t k = first; k < last; ++k) passes_[Index(k)] = ColumnsOfPass(g_, k);
+      for (std::int32_t k = first; k < last; ++k) passes_[Index(k)] = ColumnsOfPass(g_, k, keepOffsets);
     });
     if (g_.LastShrinks()) shrinking_ = ShrinkingPassOf(g_);
   }
@@ -696,7 +725,11 @@ class BleedRenderer {
 #if defined(BLEED_HARDWARE_DEPOSIT)
     if (hardwareDeposit_) return DrawPassWithHardwareDeposit<Format>(pass, sourceY, sourceBits, out, undecided);
 #endif
-    return SweepPass<Format>(pass, sourceY, sourceBits, out, undecided, TPortableDeposit{}, TPortableCount{});
+    if (!pass.offsets.empty())
+      return SweepPass<Format>(pass, sourceY, sourceBits, out, undecided, TPortableDeposit{},
+                               TKeptOffsets{pass.offsets.data()});
+    return SweepPass<Format>(pass, sourceY, sourceBits, out, undecided, TPortableDeposit{},
+                             TCountedOffsets<TPortableCount>{});
   }
 
 #if defined(BLEED_HARDWARE_DEPOSIT)
@@ -706,14 +739,18 @@ class BleedRenderer {
   [[gnu::target("bmi2,popcnt")]] bool DrawPassWithHardwareDeposit(const PassColumns& pass, std::int32_t sourceY,
                                                                   const RowBits& sourceBits, std::uint32_t* out,
                                                                   UndecidedRow& undecided) const {
-    return SweepPass<Format>(pass, sourceY, sourceBits, out, undecided, THardwareDeposit{}, THardwareCount{});
+    if (!pass.offsets.empty())
+      return SweepPass<Format>(pass, sourceY, sourceBits, out, undecided, THardwareDeposit{},
+                               TKeptOffsets{pass.offsets.data()});
+    return SweepPass<Format>(pass, sourceY, sourceBits, out, undecided, THardwareDeposit{},
+                             TCountedOffsets<THardwareCount>{});
   }
 #endif
 
-  template <class Format, class Deposit, class Count>
+  template <class Format, class Deposit, class Offsets>
   [[gnu::always_inline]] bool SweepPass(const PassColumns& pass, std::int32_t sourceY, const RowBits& sourceBits,
                                         std::uint32_t* out, UndecidedRow& undecided, Deposit deposit,
-                                        Count count) const {
+                                        Offsets offsetOf) const {
     const std::uint8_t* sourceRow = source_.RowBytes(sourceY);
     // Locals, read once: the pixel stores below could otherwise alias them.
     const std::vector<std::int32_t>& live = undecided.Live();
@@ -744,7 +781,7 @@ class BleedRenderer {
       const std::uint8_t* samples = sourceRow + std::int64_t{columns.firstSource} * Format::kBytes;
       for (std::uint64_t rest = hits; rest != 0; rest &= rest - 1) {
         const int bit = std::countr_zero(rest);
-        pixels[bit] = PixelAt<Format>(samples, ColumnOffset(columns, bit, count));
+        pixels[bit] = PixelAt<Format>(samples, offsetOf(w - firstWord, columns, bit));
       }
     }
     return emptied;
