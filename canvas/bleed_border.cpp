@@ -78,6 +78,14 @@ void DrawBleedPasses(TBitmap& source, TBitmap& work, TBitmap& composite, std::in
 // shrinking last pass (Margin mod 4 = 3) costs a word per 64 undecided
 // columns and a block of at most 2 x 2 source pixels per pixel it decides
 // (per undecided pixel in the one word that holds the block of two columns).
+//
+// Memory, besides the picture: its non-white bits, a bit per pixel packed
+// without row padding (none for a picture narrower than 64 pixels, whose
+// rows are worked out where they are read, so that rows a file claims but
+// does not supply cost nothing); per pass 24 bytes per 64 output columns,
+// and a byte per column where all passes' bytes stay within the bits' size;
+// per thread a band of output (256 KiB; a row wider than that is rendered a
+// band of its columns at a time) and a bit per pixel of the band.
 namespace {
 
 // The raster operations compare and write the 24 colour bits only, with the
@@ -223,8 +231,8 @@ constexpr std::uint64_t LowBits(std::int64_t count) {
   return count >= kWordBits ? kAllBits : (std::uint64_t{1} << count) - 1;
 }
 
-// Where a row holds non-white bits for the picture, and any word at all.
-// RowScratchBits is what a narrow picture's row is worked out into.
+// What a narrow picture's row bits are worked out into, with a word of 0
+// after them for reads that take two words.
 using RowScratchBits = std::array<std::uint64_t, 2>;
 
 // The non-white pixels of the picture, a bit per pixel. The rows are packed
