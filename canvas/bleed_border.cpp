@@ -6,6 +6,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -13,6 +14,7 @@
 #endif
 
 #include "canvas/canvas.h"
+#include "canvas/picture_colors.h"
 #include "canvas/tools.h"
 #include "core/bit_deposit.h"
 #include "core/color.h"
@@ -98,56 +100,9 @@ constexpr std::uint64_t kAllBits = ~std::uint64_t{0};
 constexpr std::size_t WordsFor(std::int64_t bits) { return static_cast<std::size_t>((bits + kWordBits - 1) / kWordBits); }
 constexpr std::size_t Index(std::int64_t value) { return static_cast<std::size_t>(value); }
 
-// The 32-bit (or, for a picture, 24-bit) pixels of a BI_RGB section in
-// device order: row 0 is the top row, whichever order the rows have in memory.
-class PixelView {
- public:
-  enum class Depths : std::uint8_t { Only32, Also24 };
-
-  static std::optional<PixelView> Of(TBitmap& bitmap, Depths depths) {
-    const TBitmapImage& image = bitmap.SharedImage();
-    const gdi::DIBSECTION& section = image.Section;
-    if (!image.SectionHandle || !section.dsBm.bmBits || section.dsBmih.biCompression != gdi::BI_RGB)
-      return std::nullopt;
-    const std::int32_t bitCount = section.dsBmih.biBitCount;
-    if (bitCount != 32 && (bitCount != 24 || depths != Depths::Also24)) return std::nullopt;
-    const std::int32_t width = section.dsBm.bmWidth;
-    // The device reports a section's row count as a positive bmHeight; the
-    // header's sign gives the row order.
-    const std::int32_t height = section.dsBm.bmHeight;
-    const std::int32_t bytes = bitCount / 8;
-    if (width <= 0 || height <= 0 || section.dsBm.bmWidthBytes < std::int64_t{width} * bytes) return std::nullopt;
-    return PixelView(static_cast<std::uint8_t*>(section.dsBm.bmBits), width, height, bytes,
-                     section.dsBm.bmWidthBytes, section.dsBmih.biHeight < 0);
-  }
-
-  std::int32_t Width() const { return width_; }
-  std::int32_t Height() const { return height_; }
-  std::int32_t BytesPerPixel() const { return bytesPerPixel_; }
-  std::int64_t Stride() const { return stride_; }
-  // The device row held by a row of memory, and back.
-  std::int32_t DeviceRow(std::int32_t memoryRow) const { return topDown_ ? memoryRow : height_ - 1 - memoryRow; }
-  const std::uint8_t* RowBytes(std::int32_t y) const { return bits_ + std::int64_t{DeviceRow(y)} * stride_; }
-  // A row of a 32-bit view.
-  std::uint32_t* Row(std::int32_t y) const {
-    return reinterpret_cast<std::uint32_t*>(bits_ + std::int64_t{DeviceRow(y)} * stride_);
-  }
-
- private:
-  PixelView(std::uint8_t* bits, std::int32_t width, std::int32_t height, std::int32_t bytesPerPixel,
-            std::int64_t stride, bool topDown)
-      : bits_(bits), width_(width), height_(height), bytesPerPixel_(bytesPerPixel), stride_(stride),
-        topDown_(topDown) {}
-  std::uint8_t* bits_;
-  std::int32_t width_;
-  std::int32_t height_;
-  std::int32_t bytesPerPixel_;
-  std::int64_t stride_;
-  bool topDown_;
-};
-
-// A picture pixel's colour (fourth byte 0) from a 32-bit or a 24-bit row;
-// the loops that read many are compiled for each.
+// A picture pixel's colour (fourth byte 0) from a 32-bit or a 24-bit row,
+// or from a row of any other depth through its colour table or masks; the
+// loops that read many are compiled for each.
 struct TRgb32 {
   static constexpr std::int32_t kBytes = 4;
   static std::uint32_t Load(const std::uint8_t* pixel) {
@@ -163,16 +118,81 @@ struct TRgb24 {
     return pixel[0] | (std::uint32_t{pixel[1]} << 8) | (std::uint32_t{pixel[2]} << 16);
   }
 };
+struct TDecoded {
+  static constexpr std::int32_t kBytes = 0;  // whole bytes do not apply
+};
 
-template <class Format>
-std::uint32_t PixelAt(const std::uint8_t* row, std::int64_t x) {
-  return Format::Load(row + x * Format::kBytes);
-}
+// The pixels of a section in device order: row 0 is the top row, whichever
+// order the rows have in memory. A composite is a 32-bit BI_RGB section; a
+// picture may be a 24-bit one too, read as it is, or one of 1, 4, 8, 16 or 32
+// bits with a colour table or masks, read through them a pixel at a time.
+class PixelView {
+ public:
+  enum class Depths : std::uint8_t { Only32, Any };
+
+  static std::optional<PixelView> Of(TBitmap& bitmap, Depths depths) {
+    const TBitmapImage& image = bitmap.SharedImage();
+    const gdi::DIBSECTION& section = image.Section;
+    if (!image.SectionHandle || !section.dsBm.bmBits) return std::nullopt;
+    const std::int32_t bitCount = section.dsBmih.biBitCount;
+    const bool plain = section.dsBmih.biCompression == gdi::BI_RGB && (bitCount == 32 || bitCount == 24);
+    if (depths == Depths::Only32 && (!plain || bitCount != 32)) return std::nullopt;
+    std::optional<raster::Surface> colors;
+    if (!plain) {
+      colors = PictureColorsOf(bitmap);
+      if (!colors) return std::nullopt;
+    }
+    const std::int32_t width = section.dsBm.bmWidth;
+    // The device reports a section's row count as a positive bmHeight; the
+    // header's sign gives the row order.
+    const std::int32_t height = section.dsBm.bmHeight;
+    if (width <= 0 || height <= 0 || section.dsBm.bmWidthBytes < (std::int64_t{width} * bitCount + 7) / 8)
+      return std::nullopt;
+    return PixelView(static_cast<std::uint8_t*>(section.dsBm.bmBits), width, height, bitCount,
+                     section.dsBm.bmWidthBytes, section.dsBmih.biHeight < 0, colors);
+  }
+
+  std::int32_t Width() const { return width_; }
+  std::int32_t Height() const { return height_; }
+  std::int32_t BitsPerPixel() const { return bitsPerPixel_; }
+  bool Decoded() const { return colors_.has_value(); }
+  std::int64_t Stride() const { return stride_; }
+  // The device row held by a row of memory, and back.
+  std::int32_t DeviceRow(std::int32_t memoryRow) const { return topDown_ ? memoryRow : height_ - 1 - memoryRow; }
+  const std::uint8_t* RowBytes(std::int32_t y) const { return bits_ + std::int64_t{DeviceRow(y)} * stride_; }
+  // A row of a 32-bit view.
+  std::uint32_t* Row(std::int32_t y) const {
+    return reinterpret_cast<std::uint32_t*>(bits_ + std::int64_t{DeviceRow(y)} * stride_);
+  }
+  // The colour of pixel x of a row, read as Format.
+  template <class Format>
+  std::uint32_t At(const std::uint8_t* row, std::int64_t x) const {
+    if constexpr (std::is_same_v<Format, TDecoded>) {
+      return PictureColor(*colors_, row, static_cast<std::int32_t>(x));
+    } else {
+      return Format::Load(row + x * Format::kBytes);
+    }
+  }
+
+ private:
+  PixelView(std::uint8_t* bits, std::int32_t width, std::int32_t height, std::int32_t bitsPerPixel,
+            std::int64_t stride, bool topDown, const std::optional<raster::Surface>& colors)
+      : bits_(bits), width_(width), height_(height), bitsPerPixel_(bitsPerPixel), stride_(stride), topDown_(topDown),
+        colors_(colors) {}
+  std::uint8_t* bits_;
+  std::int32_t width_;
+  std::int32_t height_;
+  std::int32_t bitsPerPixel_;
+  std::int64_t stride_;
+  bool topDown_;
+  std::optional<raster::Surface> colors_;
+};
 
 // Calls body with the format of a view's pixels.
 template <class Body>
 decltype(auto) WithFormat(const PixelView& view, Body&& body) {
-  if (view.BytesPerPixel() == TRgb24::kBytes) return body(TRgb24{});
+  if (view.Decoded()) return body(TDecoded{});
+  if (view.BitsPerPixel() == 24) return body(TRgb24{});
   return body(TRgb32{});
 }
 
@@ -265,7 +285,7 @@ class NonWhiteBits {
       return {bits_.data(), std::uint64_t(width_) * std::uint64_t(y),
               ((anyInRow_[Index(y / kWordBits)] >> (y % kWordBits)) & 1) != 0};
     }
-    scratch = {NonWhite<Format>(source_.RowBytes(y), width_), 0};
+    scratch = {NonWhite<Format>(source_.RowBytes(y), 0, width_), 0};
     return {scratch.data(), 0, scratch[0] != 0};
   }
 
@@ -277,16 +297,18 @@ class NonWhiteBits {
     std::uint64_t any = 0;
     for (std::int32_t x0 = 0; x0 < width_; x0 += kWordBits) {
       const std::int32_t count = std::min(kWordBits, width_ - x0);
-      const std::uint8_t* first = pixels + std::int64_t{x0} * Format::kBytes;
       std::uint64_t word;
-      if constexpr (Format::kBytes == TRgb32::kBytes) {
-        word = count == kWordBits ? NonWhite64(first) : NonWhite<Format>(first, count);
-      } else {
+      if constexpr (std::is_same_v<Format, TRgb32>) {
+        word = count == kWordBits ? NonWhite64(pixels + std::int64_t{x0} * Format::kBytes)
+                                  : NonWhite<Format>(pixels, x0, count);
+      } else if constexpr (std::is_same_v<Format, TRgb24>) {
         // Widened first: four pixels a compare from there.
         std::uint32_t wide[kWordBits];
-        raster::Widen24To32(first, wide, count);
+        raster::Widen24To32(pixels + std::int64_t{x0} * Format::kBytes, wide, count);
         const auto* wideBytes = reinterpret_cast<const std::uint8_t*>(wide);
-        word = count == kWordBits ? NonWhite64(wideBytes) : NonWhite<TRgb32>(wideBytes, count);
+        word = count == kWordBits ? NonWhite64(wideBytes) : NonWhite<TRgb32>(wideBytes, 0, count);
+      } else {
+        word = NonWhite<Format>(pixels, x0, count);
       }
       Place(rowStart + std::uint64_t(x0), word);
       any |= word;
@@ -305,10 +327,11 @@ class NonWhiteBits {
     if (spill != 0) bits_[index + 1] |= spill;
   }
 
+  // Pixels [first, first + count) of a row.
   template <class Format>
-  static std::uint64_t NonWhite(const std::uint8_t* pixels, std::int32_t count) {
+  std::uint64_t NonWhite(const std::uint8_t* row, std::int32_t first, std::int32_t count) const {
     std::uint64_t word = 0;
-    for (std::int32_t i = 0; i < count; ++i) word |= std::uint64_t{PixelAt<Format>(pixels, i) != kWhite} << i;
+    for (std::int32_t i = 0; i < count; ++i) word |= std::uint64_t{source_.At<Format>(row, first + i) != kWhite} << i;
     return word;
   }
 
@@ -326,7 +349,7 @@ class NonWhiteBits {
     return ~white;
   }
 #else
-  static std::uint64_t NonWhite64(const std::uint8_t* pixels) { return NonWhite<TRgb32>(pixels, kWordBits); }
+  std::uint64_t NonWhite64(const std::uint8_t* pixels) const { return NonWhite<TRgb32>(pixels, 0, kWordBits); }
 #endif
 
   PixelView source_;
@@ -677,17 +700,17 @@ class BleedRenderer {
         }
         if (keepsUnpainted) {
           for (std::int64_t i = lo; i < hi; ++i) {
-            const std::uint32_t pixel = PixelAt<Format>(pixels, p0 + i);
+            const std::uint32_t pixel = source_.At<Format>(pixels, p0 + i);
             row[i] = pixel != kWhite ? pixel : row[i];
           }
         } else {
-          for (std::int64_t i = lo; i < hi; ++i) row[i] = PixelAt<Format>(pixels, p0 + i);
+          for (std::int64_t i = lo; i < hi; ++i) row[i] = source_.At<Format>(pixels, p0 + i);
         }
         continue;
       }
       for (std::uint64_t rest = word; rest != 0; rest &= rest - 1) {
         const int bit = std::countr_zero(rest);
-        row[bit] = PixelAt<Format>(pixels, p0 + bit);
+        row[bit] = source_.At<Format>(pixels, p0 + bit);
       }
     }
   }
@@ -718,7 +741,7 @@ class BleedRenderer {
     const std::int64_t first = undecided.First();
     for (std::int32_t x = 0; x < ends; ++x) {
       const std::uint8_t* row = source_.RowBytes(sourceRows[x]);
-      const std::uint32_t left = PixelAt<Format>(row, 0), right = PixelAt<Format>(row, lastColumn);
+      const std::uint32_t left = source_.At<Format>(row, 0), right = source_.At<Format>(row, lastColumn);
       const std::int64_t rightX = g_.outputWidth - 1 - x;
       if (left != kWhite && undecided.Decide(x)) out[x - first] = left;
       if (right != kWhite && undecided.Decide(rightX)) out[rightX - first] = right;
@@ -786,10 +809,9 @@ class BleedRenderer {
       openBits &= ~hits;
       emptied = emptied || openBits == 0;
       std::uint32_t* pixels = out + (static_cast<std::int64_t>(w) * kWordBits - windowFirst);
-      const std::uint8_t* samples = sourceRow + std::int64_t{columns.firstSource} * Format::kBytes;
       for (std::uint64_t rest = hits; rest != 0; rest &= rest - 1) {
         const int bit = std::countr_zero(rest);
-        pixels[bit] = PixelAt<Format>(samples, offsetOf(w - firstWord, columns, bit));
+        pixels[bit] = source_.At<Format>(sourceRow, std::int64_t{columns.firstSource} + offsetOf(w - firstWord, columns, bit));
       }
     }
     return emptied;
@@ -881,12 +903,12 @@ class BleedRenderer {
 
   // The AND of a block: the source rows' pixels (lines) in the columns given.
   template <class Format>
-  static std::uint32_t BlockAnd(const std::vector<const std::uint8_t*>& lines, raster::SourceSpan columns) {
-    if (lines.size() == 1 && columns.count == 1) return PixelAt<Format>(lines[0], columns.first);
+  std::uint32_t BlockAnd(const std::vector<const std::uint8_t*>& lines, raster::SourceSpan columns) const {
+    if (lines.size() == 1 && columns.count == 1) return source_.At<Format>(lines[0], columns.first);
     std::uint32_t value = kWhite;
     for (const std::uint8_t* line : lines)
       for (std::int32_t column = columns.first; column < columns.first + columns.count; ++column)
-        value &= PixelAt<Format>(line, column);
+        value &= source_.At<Format>(line, column);
     return value;
   }
 
@@ -915,7 +937,7 @@ class BleedRenderer {
 
 std::optional<Geometry> GeometryOf(TBitmap& source, std::int32_t outputWidth, std::int32_t outputHeight,
                                    std::int32_t inset) {
-  const std::optional<PixelView> picture = PixelView::Of(source, PixelView::Depths::Also24);
+  const std::optional<PixelView> picture = PixelView::Of(source, PixelView::Depths::Any);
   if (!picture) return std::nullopt;
   const Geometry geometry{picture->Width(), picture->Height(), outputWidth, outputHeight, inset};
   if (!geometry.Fits()) return std::nullopt;
@@ -1017,7 +1039,7 @@ bool WriteBleedDirect(TBitmap& source, TBitmap& composite, std::int32_t inset, T
   const std::optional<Geometry> geometry = GeometryOf(source, composite.Width(), composite.Height(), inset);
   if (!geometry) return false;
   const TBleedOptions options{TUnpaintedPixels::White, band.threads};
-  const BleedRenderer renderer(*PixelView::Of(source, PixelView::Depths::Also24), *geometry, options,
+  const BleedRenderer renderer(*PixelView::Of(source, PixelView::Depths::Any), *geometry, options,
                                ThreadsOf(*geometry, options));
   BandWriter bands(renderer, *output, band.bandBytes > 0 ? band.bandBytes : kBandBytes);
   const std::int64_t compositeBytes = output->Stride() * output->Height();
@@ -1045,7 +1067,7 @@ bool DrawBleedDirect(TBitmap& source, TBitmap& composite, std::int32_t inset, TB
   composite.PrepareToModify();
   const std::optional<PixelView> output = PixelView::Of(composite, PixelView::Depths::Only32);
   if (!output) return false;
-  const BleedRenderer renderer(*PixelView::Of(source, PixelView::Depths::Also24), *geometry, options,
+  const BleedRenderer renderer(*PixelView::Of(source, PixelView::Depths::Any), *geometry, options,
                                ThreadsOf(*geometry, options));
   renderer.Render(*output);
   composite.NotifyChange(&composite);

@@ -19,7 +19,7 @@ class TStream;
 void PrepareBleedBitmaps(TBitmap& source, TBitmap& work);
 
 // The passes as drawing operations, one after another: the reference, and the
-// path for any picture that is not a 32-bit BI_RGB section. work must already
+// path for any picture the direct renderer does not take. work must already
 // be sized like composite, and both prepared by PrepareBleedBitmaps.
 void DrawBleedPasses(TBitmap& source, TBitmap& work, TBitmap& composite, std::int32_t inset);
 
@@ -37,8 +37,9 @@ struct TBleedOptions {
   unsigned threads = 0;
 };
 
-// True when the direct renderer can draw the border of source (a 32-bit or
-// 24-bit BI_RGB section, read as the 32 bits it converts to) on a composite
+// True when the direct renderer can draw the border of source (an
+// uncompressed section of 1, 4, 8, 16, 24 or 32 bits, read through its colour
+// table or masks as the 32 bits it converts to) on a composite
 // of this size: one at least as large as the picture placed at (inset,
 // inset), and every pass but the last one enlarging.
 bool BleedDirectFits(TBitmap& source, std::int32_t outputWidth, std::int32_t outputHeight, std::int32_t inset);
