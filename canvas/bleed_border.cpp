@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <type_traits>
@@ -118,8 +119,14 @@ struct TRgb24 {
     return pixel[0] | (std::uint32_t{pixel[1]} << 8) | (std::uint32_t{pixel[2]} << 16);
   }
 };
-struct TDecoded {
+// Values of 1, 4, 8 or 16 bits looked up in a table of their colours.
+template <int Bits>
+struct TLookup {
   static constexpr std::int32_t kBytes = 0;  // whole bytes do not apply
+};
+// Any other: 32-bit values under masks, decoded a pixel at a time.
+struct TDecoded {
+  static constexpr std::int32_t kBytes = 0;
 };
 
 // The pixels of a section in device order: row 0 is the top row, whichever
@@ -138,9 +145,11 @@ class PixelView {
     const bool plain = section.dsBmih.biCompression == gdi::BI_RGB && (bitCount == 32 || bitCount == 24);
     if (depths == Depths::Only32 && (!plain || bitCount != 32)) return std::nullopt;
     std::optional<raster::Surface> colors;
+    std::shared_ptr<const std::vector<std::uint32_t>> lookup;
     if (!plain) {
       colors = PictureColorsOf(bitmap);
       if (!colors) return std::nullopt;
+      if (bitCount <= 16) lookup = ColorsOfValues(*colors);
     }
     const std::int32_t width = section.dsBm.bmWidth;
     // The device reports a section's row count as a positive bmHeight; the
@@ -149,7 +158,7 @@ class PixelView {
     if (width <= 0 || height <= 0 || section.dsBm.bmWidthBytes < (std::int64_t{width} * bitCount + 7) / 8)
       return std::nullopt;
     return PixelView(static_cast<std::uint8_t*>(section.dsBm.bmBits), width, height, bitCount,
-                     section.dsBm.bmWidthBytes, section.dsBmih.biHeight < 0, colors);
+                     section.dsBm.bmWidthBytes, section.dsBmih.biHeight < 0, colors, std::move(lookup));
   }
 
   std::int32_t Width() const { return width_; }
@@ -167,18 +176,41 @@ class PixelView {
   // The colour of pixel x of a row, read as Format.
   template <class Format>
   std::uint32_t At(const std::uint8_t* row, std::int64_t x) const {
-    if constexpr (std::is_same_v<Format, TDecoded>) {
+    if constexpr (std::is_same_v<Format, TLookup<16>>) {
+      return lookupData_[row[2 * x] | (std::uint32_t{row[2 * x + 1]} << 8)];
+    } else if constexpr (std::is_same_v<Format, TLookup<8>>) {
+      return lookupData_[row[x]];
+    } else if constexpr (std::is_same_v<Format, TLookup<4>>) {
+      return lookupData_[(row[x >> 1] >> ((x & 1) ? 0 : 4)) & 0xFu];
+    } else if constexpr (std::is_same_v<Format, TLookup<1>>) {
+      return lookupData_[(row[x >> 3] >> (7 - (x & 7))) & 1u];
+    } else if constexpr (std::is_same_v<Format, TDecoded>) {
       return PictureColor(*colors_, row, static_cast<std::int32_t>(x));
     } else {
       return Format::Load(row + x * Format::kBytes);
     }
   }
+  // For pictures of up to 16 bits: the colour of each value a pixel can hold.
+  const std::vector<std::uint32_t>& ColorsOfValues() const { return *lookup_; }
 
  private:
   PixelView(std::uint8_t* bits, std::int32_t width, std::int32_t height, std::int32_t bitsPerPixel,
-            std::int64_t stride, bool topDown, const std::optional<raster::Surface>& colors)
+            std::int64_t stride, bool topDown, const std::optional<raster::Surface>& colors,
+            std::shared_ptr<const std::vector<std::uint32_t>> lookup)
       : bits_(bits), width_(width), height_(height), bitsPerPixel_(bitsPerPixel), stride_(stride), topDown_(topDown),
-        colors_(colors) {}
+        colors_(colors), lookup_(std::move(lookup)), lookupData_(lookup_ ? lookup_->data() : nullptr) {}
+
+  // Each value's colour worked out once (at most 65536 of them, 256 KiB),
+  // rather than a pixel at a time through the table or the masks.
+  static std::shared_ptr<const std::vector<std::uint32_t>> ColorsOfValues(const raster::Surface& colors) {
+    auto lookup = std::make_shared<std::vector<std::uint32_t>>(std::size_t{1} << colors.bitCount);
+    for (std::uint32_t value = 0; value < lookup->size(); ++value) {
+      const std::uint32_t native = colors.Indexed() ? value : raster::DecodeMasked(colors, value);
+      (*lookup)[value] = raster::NativeColor(colors, native) & kColorBits;
+    }
+    return lookup;
+  }
+
   std::uint8_t* bits_;
   std::int32_t width_;
   std::int32_t height_;
@@ -186,12 +218,22 @@ class PixelView {
   std::int64_t stride_;
   bool topDown_;
   std::optional<raster::Surface> colors_;
+  std::shared_ptr<const std::vector<std::uint32_t>> lookup_;
+  const std::uint32_t* lookupData_;
 };
 
 // Calls body with the format of a view's pixels.
 template <class Body>
 decltype(auto) WithFormat(const PixelView& view, Body&& body) {
-  if (view.Decoded()) return body(TDecoded{});
+  if (view.Decoded()) {
+    switch (view.BitsPerPixel()) {
+      case 1: return body(TLookup<1>{});
+      case 4: return body(TLookup<4>{});
+      case 8: return body(TLookup<8>{});
+      case 16: return body(TLookup<16>{});
+      default: return body(TDecoded{});
+    }
+  }
   if (view.BitsPerPixel() == 24) return body(TRgb24{});
   return body(TRgb32{});
 }
@@ -308,7 +350,11 @@ class NonWhiteBits {
         const auto* wideBytes = reinterpret_cast<const std::uint8_t*>(wide);
         word = count == kWordBits ? NonWhite64(wideBytes) : NonWhite<TRgb32>(wideBytes, 0, count);
       } else {
-        word = NonWhite<Format>(pixels, x0, count);
+        if constexpr (std::is_same_v<Format, TLookup<1>>) {
+          word = NonWhite1Bit(pixels, x0, count);
+        } else {
+          word = NonWhite<Format>(pixels, x0, count);
+        }
       }
       Place(rowStart + std::uint64_t(x0), word);
       any |= word;
@@ -325,6 +371,25 @@ class NonWhiteBits {
     bits_[index] |= word << shift;
     const std::uint64_t spill = shift != 0 ? word >> (kWordBits - shift) : 0;
     if (spill != 0) bits_[index + 1] |= spill;
+  }
+
+  // Pixels [first, first + count) of a 1-bit row, first a multiple of 8: a
+  // byte of the row at a time, its bits (first pixel highest) reversed, and
+  // each value's bits kept when its colour is not white.
+  std::uint64_t NonWhite1Bit(const std::uint8_t* row, std::int32_t first, std::int32_t count) const {
+    static constexpr std::array<std::uint8_t, 256> kReversed = [] {
+      std::array<std::uint8_t, 256> reversed{};
+      for (unsigned b = 0; b < 256; ++b)
+        for (unsigned i = 0; i < 8; ++i)
+          if (b & (1u << i)) reversed[b] = static_cast<std::uint8_t>(reversed[b] | (0x80u >> i));
+      return reversed;
+    }();
+    const std::uint8_t* bytes = row + first / 8;
+    std::uint64_t ones = 0;
+    for (std::int32_t i = 0; i < (count + 7) / 8; ++i) ones |= std::uint64_t{kReversed[bytes[i]]} << (8 * i);
+    const std::vector<std::uint32_t>& colors = source_.ColorsOfValues();
+    const std::uint64_t oneShows = colors[1] != kWhite ? kAllBits : 0, zeroShows = colors[0] != kWhite ? kAllBits : 0;
+    return ((ones & oneShows) | (~ones & zeroShows)) & LowBits(count);
   }
 
   // Pixels [first, first + count) of a row.
@@ -475,12 +540,17 @@ PassColumns ColumnsOfPass(const Geometry& g, std::int32_t k, bool keepOffsets) {
 // The shrinking last pass (shrinking on one axis at least; the other may
 // enlarge): per 64 output columns whether each takes one source column, the
 // next after its left neighbour's (then the columns' bits are a plain run of
-// source bits), and the source column of the word's first column. Its spans
-// themselves are worked out where they are needed.
+// source bits), and the source column of the word's first column. A plain
+// run's spans follow from its first column; the other words' (those with a
+// block of columns or a repeated column: a few in a row) are kept, up to a
+// bound, and worked out where they are needed past it.
 struct ShrinkingPass {
+  static constexpr std::size_t kMostKeptWords = 256;
   std::int64_t begin = 0, end = 0;        // the output columns it reaches
   std::vector<std::int32_t> firstSource;  // per word: the first column's source
   std::vector<char> plainRun;             // per word
+  std::vector<std::int32_t> keptSpans;    // per word: its index in spans, or -1
+  std::vector<std::array<raster::SourceSpan, kWordBits>> spans;
 };
 
 ShrinkingPass ShrinkingPassOf(const Geometry& g) {
@@ -500,6 +570,19 @@ ShrinkingPass ShrinkingPassOf(const Geometry& g) {
                       const bool next = opensWord || first == previous + 1;
                       if (count != 1 || !next) pass.plainRun[w] = 0;
                       previous = first;
+                    });
+  pass.keptSpans.assign(pass.plainRun.size(), -1);
+  for (std::size_t w = 0; w < pass.plainRun.size() && pass.spans.size() < ShrinkingPass::kMostKeptWords; ++w) {
+    if (pass.plainRun[w]) continue;
+    pass.keptSpans[w] = static_cast<std::int32_t>(pass.spans.size());
+    pass.spans.emplace_back();
+  }
+  if (pass.spans.empty()) return pass;
+  ForEachColumnSpan(static_cast<std::uint32_t>(g.sourceWidth), static_cast<std::uint32_t>(g.PassWidth(k)),
+                    [&](std::uint32_t i, std::int32_t first, std::int32_t count) {
+                      const std::int64_t x = pass.begin + i;
+                      const std::int32_t kept = pass.keptSpans[Index(x / kWordBits)];
+                      if (kept >= 0) pass.spans[Index(kept)][Index(x % kWordBits)] = {first, count};
                     });
   return pass;
 }
@@ -824,6 +907,15 @@ class BleedRenderer {
     return painted;
   }
 
+  // The source columns the shrinking pass combines for column bit of word w
+  // (starting at column x0), which it reaches.
+  raster::SourceSpan ShrinkingSpan(std::size_t w, std::int64_t x0, int bit) const {
+    if (shrinking_.plainRun[w]) return {shrinking_.firstSource[w] + bit, 1};
+    const std::int32_t kept = shrinking_.keptSpans[w];
+    if (kept >= 0) return shrinking_.spans[Index(kept)][Index(bit)];
+    return ShrinkingColumns(x0 + bit);
+  }
+
   // The source columns the shrinking pass combines for output column x.
   raster::SourceSpan ShrinkingColumns(std::int64_t x) const {
     return raster::StretchSpan(static_cast<std::uint32_t>(g_.sourceWidth), static_cast<std::uint32_t>(g_.PassWidth(g_.inset)),
@@ -877,7 +969,7 @@ class BleedRenderer {
       if (shrinking_.plainRun[w]) candidates &= ShiftedBits(block, shrinking_.firstSource[w]);
       for (std::uint64_t rest = candidates; rest != 0; rest &= rest - 1) {
         const int bit = std::countr_zero(rest);
-        const std::uint32_t sample = BlockAnd<Format>(lines, ShrinkingColumns(x0 + bit));
+        const std::uint32_t sample = BlockAnd<Format>(lines, ShrinkingSpan(w, x0, bit));
         if (sample == kWhite) continue;
         out[x0 + bit - undecided.First()] = sample;
         openBits &= ~(std::uint64_t{1} << bit);
