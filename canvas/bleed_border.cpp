@@ -82,6 +82,11 @@ void DrawBleedPasses(TBitmap& source, TBitmap& work, TBitmap& composite, std::in
 // columns and a block of at most 2 x 2 source pixels per pixel it decides
 // (per undecided pixel in the one word that holds the block of two columns).
 //
+// The picture is read as it was loaded: 24 and 32 bits directly, 1 to 16
+// bits through a table of each value's colour (its colour table or masks
+// applied once per value), 32 bits with other masks a pixel at a time; the
+// colours are those its conversion to 32 bits would give.
+//
 // Memory, besides the picture: its non-white bits, a bit per pixel packed
 // without row padding (none for a picture narrower than 64 pixels, whose
 // rows are worked out where they are read, so that rows a file claims but

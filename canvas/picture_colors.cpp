@@ -1,5 +1,7 @@
 #include "canvas/picture_colors.h"
 
+#include <algorithm>
+
 #include "canvas/canvas.h"
 #include "canvas/errors.h"
 #include "canvas/gdi_raii.h"
