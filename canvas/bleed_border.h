@@ -19,7 +19,7 @@ class TStream;
 void PrepareBleedBitmaps(TBitmap& source, TBitmap& work);
 
 // The passes as drawing operations, one after another: the reference, and the
-// path for any picture that is not a 32-bit BI_RGB section. work must already
+// path for any picture the direct renderer does not take. work must already
 // be sized like composite, and both prepared by PrepareBleedBitmaps.
 void DrawBleedPasses(TBitmap& source, TBitmap& work, TBitmap& composite, std::int32_t inset);
 
@@ -37,8 +37,9 @@ struct TBleedOptions {
   unsigned threads = 0;
 };
 
-// True when the direct renderer can draw the border of source (a 32-bit or
-// 24-bit BI_RGB section, read as the 32 bits it converts to) on a composite
+// True when the direct renderer can draw the border of source (an
+// uncompressed section of 1, 4, 8, 16, 24 or 32 bits, read through its colour
+// table or masks as the 32 bits it converts to) on a composite
 // of this size: one at least as large as the picture placed at (inset,
 // inset), and every pass but the last one enlarging.
 bool BleedDirectFits(TBitmap& source, std::int32_t outputWidth, std::int32_t outputHeight, std::int32_t inset);
@@ -49,16 +50,24 @@ bool BleedDirectFits(TBitmap& source, std::int32_t outputWidth, std::int32_t out
 // is a 32-bit BI_RGB section.
 bool DrawBleedDirect(TBitmap& source, TBitmap& composite, std::int32_t inset, TBleedOptions options = {});
 
+struct TBandOptions {
+  // 0: as many as pay for themselves.
+  unsigned threads = 0;
+  // The most pixel bytes a thread renders before they are written; 0: 256
+  // KiB. A row wider than that is rendered a part of its columns at a time.
+  std::int64_t bandBytes = 0;
+};
+
 // Writes the file composite.StoreFile(fileName) would write after
 // DrawBleedDirect with unpainted pixels made white, composite being a 32-bit
-// section without padding (as an empty 32-bit bitmap sized gets): the rows
+// section without padding (as an empty 32-bit bitmap sized gets): the pixels
 // are rendered a band at a time as they are written, so the composite's own
-// pixels are never touched and it may be sized unfilled. Everything the
-// rendering needs is made before the file is created. Returns false,
-// creating no file, when DrawBleedDirect could not draw. threads: as in
-// TBleedOptions.
+// pixels are never touched and it may be sized unfilled, and the memory
+// taken is the picture's, a bit per pixel of it, and a few bands. Everything
+// the rendering needs is made before the file is created. Returns false,
+// creating no file, when DrawBleedDirect could not draw.
 bool StoreBleedDirect(TBitmap& source, TBitmap& composite, std::int32_t inset, const std::string& fileName,
-                      unsigned threads = 0);
+                      TBandOptions options = {});
 // The same written to a stream, as composite.StoreStream would write it.
 bool StoreBleedDirect(TBitmap& source, TBitmap& composite, std::int32_t inset, TStream& stream,
-                      unsigned threads = 0);
+                      TBandOptions options = {});

@@ -41,7 +41,8 @@ install(DIRECTORY core platform image canvas
   PATTERN "dib.h" EXCLUDE
   PATTERN "image_globals.h" EXCLUDE
   PATTERN "gdi_raii.h" EXCLUDE
-  PATTERN "resource_manager.h" EXCLUDE)
+  PATTERN "resource_manager.h" EXCLUDE
+  PATTERN "picture_colors.h" EXCLUDE)
 
 # The CMake package: bleedborder::bleedborder, which brings its include
 # directory, C++20 and Threads::Threads.

@@ -46,8 +46,9 @@ void BleedBorder(const std::string& inputPath) {
   CheckedImageBytes(outputWidth, outputHeight, 32);
   const std::int32_t inset = RoundToNearest(margin / 2.0);
 
-  // The direct renderer reads a 24-bit picture as it was loaded: converting
-  // it to 32 bits would change no colour, only spend the time and memory.
+  // The direct renderer reads the picture as it was loaded, through its
+  // colour table or masks where it has them: converting it to 32 bits would
+  // change no colour, only spend the time and memory.
   if (!BleedDirectFits(*source, outputWidth, outputHeight, inset)) source->SetDepth(TPixelDepth::pd32Bit);
   // Work and composite are still empty: the depth decides the storage they
   // get when they are sized.

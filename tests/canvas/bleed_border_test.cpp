@@ -1,9 +1,11 @@
 // The direct bleed renderer against the passes it replaces: every byte equal,
-// drawn on a composite or written band by band, from 32-bit or 24-bit pictures.
+// drawn on a composite or written band by band, from pictures of every
+// uncompressed depth, which the passes convert to 32 bits first.
 #include <gtest/gtest.h>
 
 #include <cfenv>
 #include <cmath>
+#include <array>
 #include <cstring>
 #include <functional>
 #include <random>
@@ -56,6 +58,64 @@ void Fill(TBitmap& bitmap, const Picture& picture, std::uint16_t bitCount = 32) 
   bitmap.AttachImage(section, {}, nullptr, false, record);
 }
 
+// A picture of another depth: its pixels are native values (indices, or
+// 16- or 32-bit values under the masks) read through the colour table or
+// the masks, which the passes convert to 32 bits and the direct renderer
+// reads as they are.
+struct Encoding {
+  std::string name;
+  std::uint16_t bitCount;
+  gdi::DWORD compression;
+  std::array<std::uint32_t, 3> masks;  // BI_BITFIELDS
+  std::vector<std::uint32_t> table;    // 0x00RRGGBB; shorter than 2^bitCount: the rest read black
+  std::vector<std::uint32_t> whites;   // native values that read white
+};
+
+void FillEncoded(TBitmap& bitmap, const Picture& picture, const Encoding& encoding) {
+  std::vector<std::uint8_t> info(sizeof(gdi::BITMAPINFOHEADER) + 12 + 256 * sizeof(gdi::RGBQUAD));
+  gdi::BITMAPINFOHEADER header{};
+  header.biSize = sizeof header;
+  header.biWidth = picture.width;
+  header.biHeight = picture.topDown ? -picture.height : picture.height;
+  header.biPlanes = 1;
+  header.biBitCount = encoding.bitCount;
+  header.biCompression = encoding.compression;
+  header.biClrUsed = static_cast<gdi::DWORD>(encoding.table.size());
+  std::memcpy(info.data(), &header, sizeof header);
+  std::size_t offset = sizeof header;
+  if (encoding.compression == gdi::BI_BITFIELDS) {
+    std::memcpy(info.data() + offset, encoding.masks.data(), 12);
+    offset += 12;
+  }
+  for (const std::uint32_t color : encoding.table) {
+    const gdi::RGBQUAD quad{static_cast<gdi::BYTE>(color), static_cast<gdi::BYTE>(color >> 8),
+                            static_cast<gdi::BYTE>(color >> 16), 0};
+    std::memcpy(info.data() + offset, &quad, sizeof quad);
+    offset += sizeof quad;
+  }
+  void* bits = nullptr;
+  const gdi::HBITMAP section =
+      gdi::CreateDIBSection({}, reinterpret_cast<const gdi::BITMAPINFO*>(info.data()), gdi::DIB_RGB_COLORS, &bits, {}, 0);
+  ASSERT_TRUE(section);
+  gdi::DIBSECTION record{};
+  ASSERT_EQ(gdi::GetObjectA(section, sizeof record, &record), int(sizeof record));
+  for (std::int32_t y = 0; y < picture.height; ++y) {
+    const std::int32_t memoryRow = picture.topDown ? y : picture.height - 1 - y;
+    auto* row = static_cast<std::uint8_t*>(bits) + std::size_t(memoryRow) * std::size_t(record.dsBm.bmWidthBytes);
+    for (std::int32_t x = 0; x < picture.width; ++x) {
+      const std::uint32_t value = picture.pixels[std::size_t(y) * std::size_t(picture.width) + x];
+      const std::size_t bit = std::size_t(x) * encoding.bitCount;
+      if (encoding.bitCount < 8) {
+        const unsigned shift = 8 - encoding.bitCount - bit % 8;
+        row[bit / 8] = static_cast<std::uint8_t>(row[bit / 8] | (value << shift));
+      } else {
+        std::memcpy(row + bit / 8, &value, encoding.bitCount / 8);
+      }
+    }
+  }
+  bitmap.AttachImage(section, {}, nullptr, false, record);
+}
+
 // How a test renders: the thread count (0: the renderer's choice), whether
 // the composite holds stray bytes (fourth bytes included) before the passes
 // run, which the pixels no pass paints must keep, and whether the picture is
@@ -65,6 +125,7 @@ struct RenderSetup {
   unsigned threads = 0;
   bool stainedComposite = false;
   bool source24 = false;
+  const Encoding* encoding = nullptr;
 };
 
 void Stain(TBitmap& composite, unsigned seed) {
@@ -83,7 +144,11 @@ std::vector<std::uint8_t> BytesOf(TBitmap& bitmap) {
 // The command's set-up and its passes or the direct renderer; the composite's bytes.
 std::vector<std::uint8_t> Render(const Picture& picture, bool direct, const RenderSetup& setup) {
   TBitmap source, work, composite;
-  Fill(source, picture, setup.source24 ? 24 : 32);
+  if (setup.encoding) {
+    FillEncoded(source, picture, *setup.encoding);
+  } else {
+    Fill(source, picture, setup.source24 ? 24 : 32);
+  }
   if (!direct) source.SetDepth(TPixelDepth::pd32Bit);
   work.SetDepth(TPixelDepth::pd32Bit);
   composite.SetDepth(TPixelDepth::pd32Bit);
@@ -197,6 +262,55 @@ TEST(BleedBorder, DirectRendererGivesThePassesBytesForLargerPictures) {
     }
 }
 
+const std::vector<Encoding>& Encodings() {
+  static const std::vector<Encoding> encodings{
+      {"1 bit", 1, gdi::BI_RGB, {}, {0x000000, 0xFFFFFF}, {1}},
+      {"1 bit, both entries coloured", 1, gdi::BI_RGB, {}, {0x204080, 0xFFFFFE}, {}},
+      {"4 bits, short table", 4, gdi::BI_RGB, {}, {0xFFFFFF, 0x102030, 0xFEFFFF, 0xFFFFFF, 0x808080}, {0, 3}},
+      {"8 bits", 8, gdi::BI_RGB, {}, {0x112233, 0xFFFFFF, 0x00FF00, 0xFFFFFF, 0x7F7F7F, 0xFFFEFF}, {1, 3}},
+      {"16 bits 5-5-5", 16, gdi::BI_RGB, {}, {}, {0x7FFF, 0xFFFF}},
+      {"16 bits 5-6-5", 16, gdi::BI_BITFIELDS, {0xF800, 0x07E0, 0x001F}, {}, {0xFFFF}},
+      {"16 bits 4-4-4", 16, gdi::BI_BITFIELDS, {0x0F00, 0x00F0, 0x000F}, {}, {0x0FFF, 0xFFFF}},
+      {"32 bits 10-10-10", 32, gdi::BI_BITFIELDS, {0x3FF00000, 0x000FFC00, 0x000003FF}, {}, {0x3FFFFFFF, 0xFFFFFFFF}},
+      {"32 bits, standard masks given", 32, gdi::BI_BITFIELDS, {0xFF0000, 0xFF00, 0xFF}, {}, {0xFFFFFF, 0xFF000000u | 0xFFFFFF}},
+  };
+  return encodings;
+}
+
+// Native values: white ones (of the encoding's) in about half the pixels, or
+// on most of a white page with a few dots; the rest anything the depth holds.
+Picture MakeEncoded(std::int32_t width, std::int32_t height, const Encoding& encoding, bool sparse, bool topDown,
+                    unsigned seed) {
+  Picture picture{width, height, {}, topDown};
+  std::mt19937 random(seed);
+  const std::uint32_t valueMask = encoding.bitCount == 32 ? 0xFFFFFFFFu : (1u << encoding.bitCount) - 1;
+  for (std::int32_t y = 0; y < height; ++y)
+    for (std::int32_t x = 0; x < width; ++x) {
+      const bool white = !encoding.whites.empty() && (sparse ? random() % 23 != 0 : random() % 2 == 0);
+      picture.pixels.push_back(white ? encoding.whites[random() % encoding.whites.size()] : random() & valueMask);
+    }
+  return picture;
+}
+
+// Pictures of other depths read through their colour tables or masks give
+// the bytes of the picture converted to 32 bits first: small and large, the
+// extreme shapes, with a shrinking last pass (24 and 123 x 120) and without.
+TEST(BleedBorder, DirectRendererReadsOtherDepthsAsTheirConversionTo32Bits) {
+  const std::pair<std::int32_t, std::int32_t> sizes[] = {{5, 7}, {47, 33}, {1, 300}, {300, 1}, {2, 150},
+                                                         {70, 3}, {24, 100}, {123, 120}, {201, 90}};
+  unsigned seed = 6000;
+  for (const Encoding& encoding : Encodings())
+    for (const auto& [width, height] : sizes)
+      for (const bool sparse : {false, true}) {
+        const RenderSetup setup{seed % 3 == 0 ? 1u : 2u, seed % 2 == 0, false, &encoding};
+        ExpectSameBytes(MakeEncoded(width, height, encoding, sparse, seed % 4 == 0, seed),
+                        encoding.name + (sparse ? ", sparse " : ", ") + std::to_string(width) + "x" +
+                            std::to_string(height),
+                        setup);
+        ++seed;
+      }
+}
+
 TEST(BleedBorder, DirectRendererKeepsAllFourBytesOfThePixelsNoPassPaints) {
   const std::pair<std::int32_t, std::int32_t> sizes[] = {{47, 33}, {123, 120}, {64, 70}};
   unsigned seed = 2000;
@@ -220,10 +334,37 @@ TEST(BleedBorder, DirectRendererOnAnUnfilledCompositeGivesTheBytesOfAClearedOne)
   }
 }
 
-// The composite's file written band by band as the rows are rendered: the
-// bytes the passes' composite is stored as. The sizes give one band and many
-// (with a last band shorter than the others); the composite is sized
-// unfilled, its pixels never set.
+// The file of the passes' composite, and the one written band by band from a
+// composite sized unfilled, its pixels never set.
+void ExpectBandsGiveTheFileOfThePasses(const Picture& picture, bool source24, TBandOptions options,
+                                       const std::string& what) {
+  TBitmap reference, source, composite;
+  Fill(reference, picture, source24 ? 24 : 32);
+  const std::int32_t margin = RoundHalfEven(std::min(picture.width, picture.height) / 8.0);
+  TBitmap passes;
+  passes.SetDepth(TPixelDepth::pd32Bit);
+  passes.SetWidth(picture.width + margin);
+  passes.SetHeight(picture.height + margin);
+  TMemoryStream expected;
+  {
+    TBitmap work;
+    work.SetDepth(TPixelDepth::pd32Bit);
+    work.SetWidth(picture.width + margin);
+    work.SetHeight(picture.height + margin);
+    reference.SetDepth(TPixelDepth::pd32Bit);
+    PrepareBleedBitmaps(reference, work);
+    DrawBleedPasses(reference, work, passes, RoundHalfEven(margin / 2.0));
+    passes.StoreStream(expected);
+  }
+  Fill(source, picture, source24 ? 24 : 32);
+  composite.SetDepth(TPixelDepth::pd32Bit);
+  composite.SetSizeUnfilled(picture.width + margin, picture.height + margin);
+  TMemoryStream written;
+  ASSERT_TRUE(StoreBleedDirect(source, composite, RoundHalfEven(margin / 2.0), written, options)) << what;
+  EXPECT_TRUE(written.Bytes() == expected.Bytes()) << what;
+}
+
+// The sizes give one band and many (with a last band shorter than the others).
 TEST(BleedBorder, WritingBandByBandGivesTheFileOfThePassesComposite) {
   struct Case {
     std::int32_t width, height;
@@ -237,38 +378,40 @@ TEST(BleedBorder, WritingBandByBandGivesTheFileOfThePassesComposite) {
     for (const auto& [name, pattern] : Patterns()) {
       const std::string what = name + " " + std::to_string(c.width) + "x" + std::to_string(c.height) + ", threads " +
                                std::to_string(c.threads) + (c.source24 ? ", 24 bits" : ", 32 bits");
-      const Picture picture = Make(c.width, c.height, pattern, seed % 2 == 0, seed);
+      ExpectBandsGiveTheFileOfThePasses(Make(c.width, c.height, pattern, seed % 2 == 0, seed), c.source24,
+                                        {c.threads}, what);
       ++seed;
-      TBitmap reference, source, composite;
-      Fill(reference, picture, c.source24 ? 24 : 32);
-      const std::int32_t margin = RoundHalfEven(std::min(c.width, c.height) / 8.0);
-      TBitmap passes;
-      passes.SetDepth(TPixelDepth::pd32Bit);
-      passes.SetWidth(c.width + margin);
-      passes.SetHeight(c.height + margin);
-      TMemoryStream expected;
-      {
-        TBitmap work;
-        work.SetDepth(TPixelDepth::pd32Bit);
-        work.SetWidth(c.width + margin);
-        work.SetHeight(c.height + margin);
-        reference.SetDepth(TPixelDepth::pd32Bit);
-        PrepareBleedBitmaps(reference, work);
-        DrawBleedPasses(reference, work, passes, RoundHalfEven(margin / 2.0));
-        passes.StoreStream(expected);
-      }
-      Fill(source, picture, c.source24 ? 24 : 32);
-      composite.SetDepth(TPixelDepth::pd32Bit);
-      composite.SetSizeUnfilled(c.width + margin, c.height + margin);
-      TMemoryStream written;
-      ASSERT_TRUE(StoreBleedDirect(source, composite, RoundHalfEven(margin / 2.0), written, c.threads)) << what;
-      EXPECT_TRUE(written.Bytes() == expected.Bytes()) << what;
     }
 }
 
-TEST(BleedBorder, DirectRendererDeclinesAPictureThatIsNotA24Or32BitSection) {
+// Rows wider than a band are rendered a part of their columns at a time: parts
+// of one word (64 pixels) and of a few, a part that ends inside the picture's
+// first word or in the shrinking last pass's blocks (24 and 120 high), and
+// the extreme shapes, whose rows of non-white bits are packed off word
+// boundaries or not kept at all.
+TEST(BleedBorder, RowsWiderThanABandAndExtremeShapesGiveTheFileOfThePasses) {
+  struct Case {
+    std::int32_t width, height;
+    std::int64_t bandBytes;
+  };
+  const Case cases[] = {{733, 410, 256}, {1000, 24, 256}, {300, 120, 768}, {130, 150, 512}, {5000, 1, 1024},
+                        {5000, 2, 0},    {1, 5000, 0},     {2, 3000, 256}, {3, 700, 0},      {700, 5, 512},
+                        {65, 90, 256}};
+  unsigned seed = 5000;
+  for (const Case& c : cases)
+    for (const auto& [name, pattern] : Patterns()) {
+      const bool source24 = seed % 2 == 0;
+      const std::string what = name + " " + std::to_string(c.width) + "x" + std::to_string(c.height) +
+                               ", band bytes " + std::to_string(c.bandBytes);
+      ExpectBandsGiveTheFileOfThePasses(Make(c.width, c.height, pattern, seed % 3 == 0, seed), source24,
+                                        {seed % 4 == 0 ? 1u : 2u, c.bandBytes}, what);
+      ++seed;
+    }
+}
+
+TEST(BleedBorder, DirectRendererDeclinesAPictureThatIsNotASection) {
   TBitmap source, composite;
-  source.SetDepth(TPixelDepth::pd16Bit);
+  source.SetDepth(TPixelDepth::pdDevice);
   source.SetWidth(8);
   source.SetHeight(8);
   composite.SetDepth(TPixelDepth::pd32Bit);
