@@ -5,28 +5,28 @@
 // Threads. What a program that uses the library from several threads may do:
 // - Every public operation of bitmaps, canvases, tools and graphics, the
 //   reading ones included, runs under the library lock (core/library_lock.h),
-//   one process-wide re-entrant lock. Operations on separate objects may be
-//   called on separate threads at the same time; they take turns.
+//   one process-wide re-entrant lock given in the order it was asked for. Any
+//   operation may be called on any thread; calls on separate threads take
+//   turns.
 // - Bitmaps that share storage (b.TakeFrom(&a)) behave like copies: each
-//   reads and draws its own pixels, size, kind and mask whatever the others do.
-// - A sequence of operations on one bitmap or canvas that must not be
-//   interleaved with another thread's (a draw followed by PixelAt, say) is
-//   wrapped in EnterLock / LeaveLock on its canvas. EnterLock takes the
-//   library lock and keeps it until LeaveLock: meanwhile every other thread
-//   waits at its next library operation. Hold it around the sequence only,
-//   and never wait inside it for a thread that uses the library.
+//   one's pixels, size, kind and mask are its own whatever the others do.
+// - A sequence of operations that must not be interleaved with another
+//   thread's (a draw followed by PixelAt, say) goes between EnterLock and
+//   LeaveLock on a canvas. EnterLock takes the library lock and keeps it until
+//   LeaveLock: meanwhile every other thread waits at its next library call.
+//   Hold it around the sequence only, and never wait inside it for a thread
+//   that uses the library.
 // - TryEnterLock never waits: false when another thread holds the library
 //   lock, or when this canvas is entered (by the calling thread too).
 // - Change callbacks (OnBeforeChange, OnAfterChange, a bitmap's
 //   ChangeHandler) run on the calling thread without the library lock, unless
-//   the caller holds it through EnterLock. The one exception: a graphic other
-//   than a bitmap is drawn by PaintGraphic under the lock, so its Render and
-//   what that calls run under it.
-// - A tool the program made itself (a TBrush given to SetBrush, say) is
-//   guarded like every other object: each call takes the library lock.
-// - Nothing of the library waits for anything but the library lock, except
-//   the raster device's own lock, taken below it: no deadlock between the
-//   library's operations, whatever the threads and objects.
+//   the caller holds it through EnterLock. Under the lock run only a tool's
+//   OnAlter and the Render of a graphic of the program's own class drawn by
+//   PaintGraphic.
+// - Public fields (CopyMode, DotsPerInch, the callbacks) are plain data that
+//   the program guards itself.
+// - The library waits for nothing but its lock and, below it, the raster
+//   device's: no two library calls can deadlock.
 #include <cstdint>
 #include <functional>
 #include <memory>

@@ -52,7 +52,7 @@ TEST(BitmapCanvas, DroppingEveryContextSparesACanvasInUse) {
   SizeBitmap(busy, 2, 2);
   idle.Canvas().RequireParts(cpHandle);
   busy.Canvas().RequireParts(cpHandle);
-  // Entering a canvas holds the context lock until the canvas is left, so a
+  // Entering a canvas holds the library lock until the canvas is left, so a
   // drop on another thread would wait for that; the entering thread drops.
   std::thread user([&] {
     busy.Canvas().EnterLock();
