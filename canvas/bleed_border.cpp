@@ -294,10 +294,16 @@ struct RowBits {
 inline std::uint64_t Bits64(const RowBits& row, std::uint64_t first) {
   const std::uint64_t position = row.offset + first;
   const std::uint64_t* word = row.words + position / kWordBits;
+  const unsigned shift = position % kWordBits;
+#if defined(__SIZEOF_INT128__)
   // The two words as one 128-bit value: a double shift, and no branch for a
   // shift of 0.
   const unsigned __int128 pair = (static_cast<unsigned __int128>(word[1]) << kWordBits) | word[0];
-  return static_cast<std::uint64_t>(pair >> (position % kWordBits));
+  return static_cast<std::uint64_t>(pair >> shift);
+#else
+  // The second word shifted in two steps, so that a shift of 0 needs no branch.
+  return (word[0] >> shift) | ((word[1] << 1) << (kWordBits - 1 - shift));
+#endif
 }
 
 // The low count bits (count 0 to 64).
