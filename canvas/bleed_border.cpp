@@ -746,10 +746,11 @@ class BleedRenderer {
                    RowScratch& scratch) const {
     UndecidedRow& undecided = scratch.undecided;
     undecided.Reset(first, end);
-    // White first where the thread's last row left many words undecided
-    // (sparse colour): a run of stores, which pixels nothing decides keep,
-    // costs less than painting them one by one at the end. The picture's own
-    // white pixels, written as they are, are the same white.
+    // White first where the thread's last row left a quarter of its words or
+    // more undecided (sparse colour): a run of stores, which the pixels
+    // nothing decides keep, costs less than painting them one by one at the
+    // end. The picture's own white pixels, written as they are, are the same
+    // white (fourth byte 0).
     const bool paintsWhite = options_.unpainted == TUnpaintedPixels::White;
     const bool whiteFirst = paintsWhite && scratch.whiteFirst;
     if (whiteFirst) FillWhite(out, end - first);
@@ -1033,7 +1034,7 @@ class BleedRenderer {
     return value;
   }
 
-  // count pixels of white, 32 a step where the processor has 16-byte stores.
+  // count pixels of white: 32 a step in 16-byte stores where the processor has them.
   static void FillWhite(std::uint32_t* out, std::int64_t count) {
     std::int64_t i = 0;
 #if defined(__SSE2__)
