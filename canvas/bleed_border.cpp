@@ -891,10 +891,21 @@ class BleedRenderer {
   }
 #endif
 
+  // The loop compiled twice: the command's passes never repeat a column on
+  // more than one neighbour, and skip the test for it.
   template <class Format, class Deposit, class Offsets>
   [[gnu::always_inline]] bool SweepPass(const PassColumns& pass, std::int32_t sourceY, const RowBits& sourceBits,
                                         std::uint32_t* out, UndecidedRow& undecided, Deposit deposit,
                                         Offsets offsetOf) const {
+    if (pass.longestRepeat > 1)
+      return SweepPassRepeating<Format, true>(pass, sourceY, sourceBits, out, undecided, deposit, offsetOf);
+    return SweepPassRepeating<Format, false>(pass, sourceY, sourceBits, out, undecided, deposit, offsetOf);
+  }
+
+  template <class Format, bool RepeatsTwice, class Deposit, class Offsets>
+  [[gnu::always_inline]] bool SweepPassRepeating(const PassColumns& pass, std::int32_t sourceY,
+                                                 const RowBits& sourceBits, std::uint32_t* out,
+                                                 UndecidedRow& undecided, Deposit deposit, Offsets offsetOf) const {
     const std::uint8_t* sourceRow = source_.RowBytes(sourceY);
     // Locals, read once: the pixel stores below could otherwise alias them.
     const std::vector<std::int32_t>& live = undecided.Live();
@@ -904,7 +915,6 @@ class BleedRenderer {
     const ColumnWord* words = pass.words.data();
     const auto firstWord = Index(pass.firstWord);
     const std::int64_t windowFirst = undecided.First();
-    const bool repeatsTwice = pass.longestRepeat > 1;
     bool emptied = false;
     for (; next != last && *next < end; ++next) {
       const auto w = Index(*next);
@@ -915,7 +925,7 @@ class BleedRenderer {
       // the rest (past the row's end, say) do not count.
       std::uint64_t painted = deposit(sourceWord, columns.starts);
       painted |= (painted << 1) & columns.repeats;
-      if (repeatsTwice) painted = RepeatFurther(painted, columns.repeats, pass.longestRepeat);
+      if constexpr (RepeatsTwice) painted = RepeatFurther(painted, columns.repeats, pass.longestRepeat);
       std::uint64_t& openBits = undecided.Word(w);
       const std::uint64_t hits = painted & openBits;
       if (hits == 0) continue;
