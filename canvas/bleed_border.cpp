@@ -632,6 +632,8 @@ class UndecidedRow {
   std::int64_t EndWord() const { return firstWord_ + static_cast<std::int64_t>(wordCount_); }
   // Word w of the row (within the window).
   std::uint64_t& Word(std::size_t w) { return words_[w - Index(firstWord_)]; }
+  // The window's words, word FirstWord() first.
+  std::uint64_t* Words() { return words_.data(); }
   // Decides pixel x, if it is in the window and still undecided: true when it was.
   bool Decide(std::int64_t x) {
     if (x < first_ || x >= end_) return false;
@@ -915,18 +917,22 @@ class BleedRenderer {
     const ColumnWord* words = pass.words.data();
     const auto firstWord = Index(pass.firstWord);
     const std::int64_t windowFirst = undecided.First();
+    // Copies too: a store to a word of undecided bits could be one of these.
+    const RowBits bits = sourceBits;
+    std::uint64_t* const openWords = undecided.Words();
+    const auto openFirst = Index(undecided.FirstWord());
     bool emptied = false;
     for (; next != last && *next < end; ++next) {
       const auto w = Index(*next);
       const ColumnWord& columns = words[w - firstWord];
-      const std::uint64_t sourceWord = Bits64(sourceBits, columns.firstSource);
+      const std::uint64_t sourceWord = Bits64(bits, columns.firstSource);
       if (sourceWord == 0) continue;
       // Only the bits of the source columns the word takes are deposited:
       // the rest (past the row's end, say) do not count.
       std::uint64_t painted = deposit(sourceWord, columns.starts);
       painted |= (painted << 1) & columns.repeats;
       if constexpr (RepeatsTwice) painted = RepeatFurther(painted, columns.repeats, pass.longestRepeat);
-      std::uint64_t& openBits = undecided.Word(w);
+      std::uint64_t& openBits = openWords[w - openFirst];
       const std::uint64_t hits = painted & openBits;
       if (hits == 0) continue;
       openBits &= ~hits;
