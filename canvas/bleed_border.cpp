@@ -78,6 +78,9 @@ void DrawBleedPasses(TBitmap& source, TBitmap& work, TBitmap& composite, std::in
 // (189 passes). A picture that has colour in every 64 columns of every row
 // while many pixels see only white through most passes comes near it: a
 // one-pixel dot every 64 columns in every row, shifted from row to row. The
+// pixels no pass decides are painted white one by one at the end, or, after
+// a row that left many words undecided (sparse colour), the row is filled
+// with white first, a run of 16-byte stores, and they keep that. The
 // shrinking last pass (Margin mod 4 = 3) costs a word per 64 undecided
 // columns and a block of at most 2 x 2 source pixels per pixel it decides
 // (per undecided pixel in the one word that holds the block of two columns).
@@ -292,8 +295,15 @@ inline std::uint64_t Bits64(const RowBits& row, std::uint64_t first) {
   const std::uint64_t position = row.offset + first;
   const std::uint64_t* word = row.words + position / kWordBits;
   const unsigned shift = position % kWordBits;
+#if defined(__SIZEOF_INT128__)
+  // The two words as one 128-bit value: a double shift, and no branch for a
+  // shift of 0.
+  const unsigned __int128 pair = (static_cast<unsigned __int128>(word[1]) << kWordBits) | word[0];
+  return static_cast<std::uint64_t>(pair >> shift);
+#else
   // The second word shifted in two steps, so that a shift of 0 needs no branch.
   return (word[0] >> shift) | ((word[1] << 1) << (kWordBits - 1 - shift));
+#endif
 }
 
 // The low count bits (count 0 to 64).
@@ -622,6 +632,8 @@ class UndecidedRow {
   std::int64_t EndWord() const { return firstWord_ + static_cast<std::int64_t>(wordCount_); }
   // Word w of the row (within the window).
   std::uint64_t& Word(std::size_t w) { return words_[w - Index(firstWord_)]; }
+  // The window's words, word FirstWord() first.
+  std::uint64_t* Words() { return words_.data(); }
   // Decides pixel x, if it is in the window and still undecided: true when it was.
   bool Decide(std::int64_t x) {
     if (x < first_ || x >= end_) return false;
@@ -698,6 +710,8 @@ class BleedRenderer {
     // The source row each enlarging pass reads for the row being rendered.
     std::vector<std::int32_t> sourceRows;
     RowScratchBits rowBits{};
+    // Whether the next row starts white (see RenderRowIn).
+    bool whiteFirst = false;
   };
 
   BleedRenderer(const PixelView& source, const Geometry& geometry, TBleedOptions options, unsigned threads)
@@ -734,6 +748,14 @@ class BleedRenderer {
                    RowScratch& scratch) const {
     UndecidedRow& undecided = scratch.undecided;
     undecided.Reset(first, end);
+    // White first where the thread's last row left a quarter of its words or
+    // more undecided (sparse colour): a run of stores, which the pixels
+    // nothing decides keep, costs less than painting them one by one at the
+    // end. The picture's own white pixels, written as they are, are the same
+    // white (fourth byte 0).
+    const bool paintsWhite = options_.unpainted == TUnpaintedPixels::White;
+    const bool whiteFirst = paintsWhite && scratch.whiteFirst;
+    if (whiteFirst) FillWhite(out, end - first);
     const std::int32_t pictureY = y - g_.inset;
     if (pictureY >= 0 && pictureY < g_.sourceHeight) DrawPictureRow<Format>(pictureY, out, scratch);
     // Each a division: worked out once for the ends and the passes.
@@ -752,7 +774,9 @@ class BleedRenderer {
       const RowBits bits = nonWhite_.Row<Format>(sourceY, scratch.rowBits);
       if (bits.any && DrawPass<Format>(passes_[Index(k)], sourceY, bits, out, undecided)) undecided.DropEmpty();
     }
-    if (options_.unpainted == TUnpaintedPixels::White && !undecided.Done()) PaintWhite(out, undecided);
+    if (!paintsWhite) return;
+    if (!whiteFirst && !undecided.Done()) PaintWhite(out, undecided);
+    scratch.whiteFirst = undecided.Live().size() * 4 >= WordsFor(end) - Index(undecided.FirstWord());
   }
 
   // The picture's non-white pixels over everything, word by word of the
@@ -869,10 +893,21 @@ class BleedRenderer {
   }
 #endif
 
+  // The loop compiled twice: the command's passes never repeat a column on
+  // more than one neighbour, and skip the test for it.
   template <class Format, class Deposit, class Offsets>
   [[gnu::always_inline]] bool SweepPass(const PassColumns& pass, std::int32_t sourceY, const RowBits& sourceBits,
                                         std::uint32_t* out, UndecidedRow& undecided, Deposit deposit,
                                         Offsets offsetOf) const {
+    if (pass.longestRepeat > 1)
+      return SweepPassRepeating<Format, true>(pass, sourceY, sourceBits, out, undecided, deposit, offsetOf);
+    return SweepPassRepeating<Format, false>(pass, sourceY, sourceBits, out, undecided, deposit, offsetOf);
+  }
+
+  template <class Format, bool RepeatsTwice, class Deposit, class Offsets>
+  [[gnu::always_inline]] bool SweepPassRepeating(const PassColumns& pass, std::int32_t sourceY,
+                                                 const RowBits& sourceBits, std::uint32_t* out,
+                                                 UndecidedRow& undecided, Deposit deposit, Offsets offsetOf) const {
     const std::uint8_t* sourceRow = source_.RowBytes(sourceY);
     // Locals, read once: the pixel stores below could otherwise alias them.
     const std::vector<std::int32_t>& live = undecided.Live();
@@ -882,19 +917,22 @@ class BleedRenderer {
     const ColumnWord* words = pass.words.data();
     const auto firstWord = Index(pass.firstWord);
     const std::int64_t windowFirst = undecided.First();
-    const bool repeatsTwice = pass.longestRepeat > 1;
+    // Copies too: a store to a word of undecided bits could be one of these.
+    const RowBits bits = sourceBits;
+    std::uint64_t* const openWords = undecided.Words();
+    const auto openFirst = Index(undecided.FirstWord());
     bool emptied = false;
     for (; next != last && *next < end; ++next) {
       const auto w = Index(*next);
       const ColumnWord& columns = words[w - firstWord];
-      const std::uint64_t sourceWord = Bits64(sourceBits, columns.firstSource);
+      const std::uint64_t sourceWord = Bits64(bits, columns.firstSource);
       if (sourceWord == 0) continue;
       // Only the bits of the source columns the word takes are deposited:
       // the rest (past the row's end, say) do not count.
       std::uint64_t painted = deposit(sourceWord, columns.starts);
       painted |= (painted << 1) & columns.repeats;
-      if (repeatsTwice) painted = RepeatFurther(painted, columns.repeats, pass.longestRepeat);
-      std::uint64_t& openBits = undecided.Word(w);
+      if constexpr (RepeatsTwice) painted = RepeatFurther(painted, columns.repeats, pass.longestRepeat);
+      std::uint64_t& openBits = openWords[w - openFirst];
       const std::uint64_t hits = painted & openBits;
       if (hits == 0) continue;
       openBits &= ~hits;
@@ -1010,6 +1048,17 @@ class BleedRenderer {
       for (std::int32_t column = columns.first; column < columns.first + columns.count; ++column)
         value &= source_.At<Format>(line, column);
     return value;
+  }
+
+  // count pixels of white: 32 a step in 16-byte stores where the processor has them.
+  static void FillWhite(std::uint32_t* out, std::int64_t count) {
+    std::int64_t i = 0;
+#if defined(__SSE2__)
+    const __m128i white = _mm_set1_epi32(static_cast<int>(kWhite));
+    for (; i + 32 <= count; i += 32)
+      for (int quad = 0; quad < 32; quad += 4) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + quad), white);
+#endif
+    std::fill(out + i, out + count, kWhite);
   }
 
   // The pixels nothing painted, on a composite that holds no pixels yet.

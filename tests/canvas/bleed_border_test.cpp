@@ -203,6 +203,14 @@ const std::vector<std::pair<std::string, Pattern>>& Patterns() {
       {"white half beside a busy half", [](std::mt19937& r, std::int32_t x, std::int32_t y) {
          return x > 2 * y ? RandomColor(r) | 0x800000 : 0xFFFFFFu;
        }},
+      // Sparse rows, which leave most pixels white, before busy rows with
+      // white holes whose fourth bytes are set: a row that starts white and
+      // keeps the picture's own white pixels as written must give the bytes
+      // of one whose left-over pixels are painted at the end.
+      {"busy rows with white holes after sparse rows", [](std::mt19937& r, std::int32_t x, std::int32_t y) {
+         if (y % 12 < 6) return x % 29 == y % 7 ? RandomColor(r) & 0x7F7F7F : 0xFFFFFFu;
+         return r() % 3 == 0 ? 0xFFFFFFFFu : RandomColor(r) & 0x7FFFFF;
+       }},
   };
   return patterns;
 }
