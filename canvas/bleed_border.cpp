@@ -259,6 +259,10 @@ struct Geometry {
   // Passes 0 .. inset - 1 always enlarge; the last may shrink.
   bool LastShrinks() const { return !Enlarges(inset); }
   std::int32_t HighestEnlarging() const { return LastShrinks() ? inset - 1 : inset; }
+  // No margin: the one pass is the picture at its own size, under the picture.
+  bool OutputIsThePicture() const {
+    return inset == 0 && outputWidth == sourceWidth && outputHeight == sourceHeight;
+  }
   // The highest pass that reaches output row y.
   std::int32_t TopPass(std::int32_t y) const { return std::min({y, outputHeight - 1 - y, inset}); }
   // The one source row an enlarging pass k reads for output row y.
@@ -746,6 +750,7 @@ class BleedRenderer {
   template <class Format>
   void RenderRowIn(std::int32_t y, std::int64_t first, std::int64_t end, std::uint32_t* out,
                    RowScratch& scratch) const {
+    if (g_.OutputIsThePicture()) return CopyPictureRow<Format>(y, first, end, out);
     UndecidedRow& undecided = scratch.undecided;
     undecided.Reset(first, end);
     // White first where the thread's last row left a quarter of its words or
@@ -777,6 +782,27 @@ class BleedRenderer {
     if (!paintsWhite) return;
     if (!whiteFirst && !undecided.Done()) PaintWhite(out, undecided);
     scratch.whiteFirst = undecided.Live().size() * 4 >= WordsFor(end) - Index(undecided.FirstWord());
+  }
+
+  // A row of an output without a margin: every pixel shows the picture's own
+  // where it is not white, and the one pass's sample of that same pixel (so
+  // white) where it is; no bits, no passes. A shape that is a row or a
+  // column of pixels pays this per row, not the passes' set-up.
+  template <class Format>
+  void CopyPictureRow(std::int32_t y, std::int64_t first, std::int64_t end, std::uint32_t* out) const {
+    const std::uint8_t* pixels = source_.RowBytes(y);
+    if (options_.unpainted == TUnpaintedPixels::White) {
+      if constexpr (Format::kBytes == TRgb24::kBytes) {
+        raster::Widen24To32(pixels + first * Format::kBytes, out, static_cast<std::int32_t>(end - first));
+        return;
+      }
+      for (std::int64_t x = first; x < end; ++x) out[x - first] = source_.At<Format>(pixels, x);
+      return;
+    }
+    for (std::int64_t x = first; x < end; ++x) {
+      const std::uint32_t pixel = source_.At<Format>(pixels, x);
+      if (pixel != kWhite) out[x - first] = pixel;
+    }
   }
 
   // The picture's non-white pixels over everything, word by word of the

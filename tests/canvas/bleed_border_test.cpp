@@ -320,7 +320,7 @@ TEST(BleedBorder, DirectRendererReadsOtherDepthsAsTheirConversionTo32Bits) {
 }
 
 TEST(BleedBorder, DirectRendererKeepsAllFourBytesOfThePixelsNoPassPaints) {
-  const std::pair<std::int32_t, std::int32_t> sizes[] = {{47, 33}, {123, 120}, {64, 70}};
+  const std::pair<std::int32_t, std::int32_t> sizes[] = {{47, 33}, {123, 120}, {64, 70}, {3, 90}, {130, 1}};
   unsigned seed = 2000;
   for (const auto& [width, height] : sizes)
     for (const auto& [name, pattern] : Patterns())
