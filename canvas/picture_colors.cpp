@@ -2,24 +2,11 @@
 
 #include <algorithm>
 
-#include "canvas/canvas.h"
-#include "canvas/errors.h"
-#include "canvas/gdi_raii.h"
 #include "image/bitmap.h"
 
 namespace {
 
 constexpr std::uint32_t kMaxTableEntries = 256;
-
-// The section's colour table, read through the picture's canvas context.
-std::uint32_t ReadSectionColors(TBitmap& picture, gdi::RGBQUAD (&colors)[kMaxTableEntries]) REQUIRES(LibraryLock) {
-  TBitmapCanvas& canvas = picture.HeldCanvas();
-  canvas.RequireHeldParts(cpHandle);
-  const gdi::HDC dc = canvas.HeldContext();
-  gdi::Selection selection(dc, picture.SharedImage().SectionHandle);
-  CheckHandle(selection.Previous());
-  return gdi::GetDIBColorTable(dc, 0, kMaxTableEntries, colors);
-}
 
 }  // namespace
 
@@ -37,7 +24,7 @@ std::optional<raster::Surface> PictureColorsOf(TBitmap& picture) {
     case 8: {
       if (compression != gdi::BI_RGB) return std::nullopt;
       gdi::RGBQUAD table[kMaxTableEntries] = {};
-      colors.tableCount = std::min(ReadSectionColors(picture, table), kMaxTableEntries);
+      colors.tableCount = std::min(static_cast<std::uint32_t>(picture.ReadSectionColors(table)), kMaxTableEntries);
       // Entries past the count stay 0, black, as the conversion reads them.
       for (std::uint32_t i = 0; i < colors.tableCount; ++i)
         colors.table[i] = table[i].rgbBlue | (std::uint32_t{table[i].rgbGreen} << 8) |

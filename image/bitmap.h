@@ -137,6 +137,9 @@ class TBitmap : public TGraphic {
   void ReleaseContext() REQUIRES(LibraryLock);
   void EnsureMask() REQUIRES(LibraryLock);
   TColor HeldEffectiveKeyColor() REQUIRES(LibraryLock);
+  // The section's colour table (256 entries at most), read through the
+  // canvas's context; the number of entries read.
+  std::int32_t ReadSectionColors(gdi::RGBQUAD (&colors)[256]) REQUIRES(LibraryLock);
   TBitmapKind HeldKind() REQUIRES(LibraryLock);
   TPixelDepth HeldDepth() REQUIRES(LibraryLock);
   bool HeldIsMono() REQUIRES(LibraryLock);

@@ -35,16 +35,6 @@ bool WritesMasks(const gdi::BITMAPINFOHEADER& header) {
   return header.biBitCount > 8 && (header.biCompression & 3) != 0;
 }
 
-// The colour table of the section, read through the bitmap's canvas context.
-std::int32_t ReadSectionColors(TBitmap& bitmap, gdi::RGBQUAD (&colors)[kMaxTableEntries]) REQUIRES(LibraryLock) {
-  TBitmapCanvas& canvas = bitmap.HeldCanvas();
-  canvas.RequireHeldParts(cpHandle);
-  const gdi::HDC dc = canvas.HeldContext();
-  gdi::Selection selection(dc, bitmap.SharedImage().SectionHandle);
-  CheckHandle(selection.Previous());
-  return static_cast<std::int32_t>(gdi::GetDIBColorTable(dc, 0, kMaxTableEntries, colors));
-}
-
 // What a save writes: the headers, masks and colour table worked out for
 // the storage, then its pixel bytes; or the kept bytes of a compressed file.
 struct TBmpLayout {
@@ -73,6 +63,15 @@ std::int32_t NarrowColorTable(gdi::RGBQUAD (&table)[kMaxTableEntries], std::int3
   if (count < full)
     std::memset(bytes + 3 * std::max(count, 0), 0, 3 * static_cast<std::size_t>(full - std::max(count, 0)));
   return full;
+}
+
+std::int32_t TBitmap::ReadSectionColors(gdi::RGBQUAD (&colors)[256]) {
+  TBitmapCanvas& canvas = HeldCanvas();
+  canvas.RequireHeldParts(cpHandle);
+  const gdi::HDC dc = canvas.HeldContext();
+  gdi::Selection selection(dc, SharedImage().SectionHandle);
+  CheckHandle(selection.Previous());
+  return static_cast<std::int32_t>(gdi::GetDIBColorTable(dc, 0, kMaxTableEntries, colors));
 }
 
 void TBitmap::StoreStream(TStream& stream) { WriteBmp(stream, false); }
@@ -121,7 +120,7 @@ TBmpLayout LayOutBmp(TBitmap& bitmap) {
   if (!image.SectionHandle) return layout;
   const TDibSizes sizes = DibSizes(image.SectionHandle, static_cast<std::int32_t>(image.Section.dsBmih.biClrUsed));
   gdi::RGBQUAD colors[kMaxTableEntries] = {};
-  std::int32_t entryCount = ReadSectionColors(bitmap, colors);
+  std::int32_t entryCount = bitmap.ReadSectionColors(colors);
   gdi::BITMAPINFOHEADER& header = image.Section.dsBmih;
   const bool coreForm = image.CoreFormat && CoreFormFits(header);
   if (header.biClrUsed != 0 && header.biClrUsed < static_cast<std::uint32_t>(entryCount))
