@@ -63,8 +63,8 @@ bool TBitmap::RenderNoticesDestination(TCanvas& canvas) {
   TLibraryHold hold;
   if (HeldIsMono()) return false;
   gdi::HDC context = canvas.HeldContext();
-  gdi::ScreenDC screen;
-  if (!context && dynamic_cast<TBitmapCanvas*>(&canvas)) context = screen.Get();
+  std::optional<gdi::ScreenDC> screen;
+  if (!context && dynamic_cast<TBitmapCanvas*>(&canvas)) context = screen.emplace().Get();
   const gdi::BITMAP& bm = sharedImage_->Section.dsBm;
   return !HalftonesOn(DisplayBits(context), std::int32_t{bm.bmBitsPixel} * bm.bmPlanes);
 }
