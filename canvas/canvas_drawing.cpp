@@ -94,7 +94,7 @@ void TCanvas::PaintGraphic(std::int32_t x, std::int32_t y, TGraphic* graphic) {
     const std::int32_t width = graphic->Width();
     const TRect rect{x, y, WrappedSum(x, width), WrappedSum(y, height)};
     if (bitmap)
-      bitmap->RenderNoticed(*this, rect);
+      bitmap->RenderHeld(*this, rect, true);
     else
       graphic->Render(*this, rect);
   }

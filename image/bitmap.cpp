@@ -3,7 +3,6 @@
 #include "image/bitmap.h"
 
 #include <algorithm>
-#include <cstring>
 #include <cstdint>
 #include <cstdlib>
 #include <utility>

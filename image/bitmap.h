@@ -146,20 +146,30 @@ class TBitmap : public TGraphic {
   bool HeldIsEmpty() REQUIRES(LibraryLock);
 
   // Drawing by PaintGraphic: whether Render asks the destination for its
-  // context (and so gives it a second BeforeChange), and Render without that
-  // notice.
+  // context (and so gives it a second BeforeChange), and Render with that
+  // notice given already when noticed says so.
   bool RenderNoticesDestination(TCanvas& canvas);
-  void RenderNoticed(TCanvas& canvas, const TRect& rect) REQUIRES(LibraryLock);
   void RenderHeld(TCanvas& canvas, const TRect& rect, bool noticed) REQUIRES(LibraryLock);
 
-  // Each answers whether the bitmap changed, for the notice its caller gives
-  // once the lock is back.
+  // Answers whether the bitmap changed, for the notice its caller gives once
+  // the lock is back.
   bool ReadBmpImage(TStream& stream, std::int64_t count) REQUIRES(LibraryLock);
   void ReadBmpBody(TStream& stream, std::int64_t remaining, const gdi::BITMAPFILEHEADER& fileHeader)
       REQUIRES(LibraryLock);
   void WriteBmp(TStream& stream, bool withByteCount, const TPixelWriter* writePixels = nullptr);
 
  private:
+  // Makes a change under the library lock, then, when it changed anything,
+  // gives the notice without the lock.
+  template <class Value>
+  void ChangeThenNotify(bool (TBitmap::*change)(Value), Value value) {
+    bool changed;
+    {
+      TLibraryHold hold;
+      changed = (this->*change)(value);
+    }
+    if (changed) NotifyChange(this);
+  }
   bool SetWidthHeld(std::int32_t value) REQUIRES(LibraryLock);
   bool SetHeightHeld(std::int32_t value) REQUIRES(LibraryLock);
   bool SetKindHeld(TBitmapKind value) REQUIRES(LibraryLock);

@@ -39,14 +39,7 @@ void RequireSize(std::int32_t value) {
 
 }  // namespace
 
-void TBitmap::SetDepth(TPixelDepth value) {
-  bool changed;
-  {
-    TLibraryHold hold;
-    changed = SetDepthHeld(value);
-  }
-  if (changed) NotifyChange(this);
-}
+void TBitmap::SetDepth(TPixelDepth value) { ChangeThenNotify(&TBitmap::SetDepthHeld, value); }
 
 bool TBitmap::SetDepthHeld(TPixelDepth value) {
   if (value == HeldDepth()) return false;
@@ -88,14 +81,7 @@ bool TBitmap::SetDepthHeld(TPixelDepth value) {
   return true;
 }
 
-void TBitmap::SetWidth(std::int32_t value) {
-  bool changed;
-  {
-    TLibraryHold hold;
-    changed = SetWidthHeld(value);
-  }
-  if (changed) NotifyChange(this);
-}
+void TBitmap::SetWidth(std::int32_t value) { ChangeThenNotify(&TBitmap::SetWidthHeld, value); }
 
 bool TBitmap::SetWidthHeld(std::int32_t value) {
   if (value == sharedImage_->Section.dsBm.bmWidth) return false;
@@ -108,14 +94,7 @@ bool TBitmap::SetWidthHeld(std::int32_t value) {
   return true;
 }
 
-void TBitmap::SetHeight(std::int32_t value) {
-  bool changed;
-  {
-    TLibraryHold hold;
-    changed = SetHeightHeld(value);
-  }
-  if (changed) NotifyChange(this);
-}
+void TBitmap::SetHeight(std::int32_t value) { ChangeThenNotify(&TBitmap::SetHeightHeld, value); }
 
 bool TBitmap::SetHeightHeld(std::int32_t value) {
   if (value == sharedImage_->Section.dsBm.bmHeight) return false;
@@ -161,14 +140,7 @@ bool TBitmap::AttachUnfilledSection(std::int32_t width, std::int32_t height) {
   return true;
 }
 
-void TBitmap::SetKind(TBitmapKind value) {
-  bool changed;
-  {
-    TLibraryHold hold;
-    changed = SetKindHeld(value);
-  }
-  if (changed) NotifyChange(this);
-}
+void TBitmap::SetKind(TBitmapKind value) { ChangeThenNotify(&TBitmap::SetKindHeld, value); }
 
 bool TBitmap::SetKindHeld(TBitmapKind value) {
   if (value == HeldKind()) return false;

@@ -69,8 +69,6 @@ bool TBitmap::RenderNoticesDestination(TCanvas& canvas) {
   return !HalftonesOn(DisplayBits(context), std::int32_t{bm.bmBitsPixel} * bm.bmPlanes);
 }
 
-void TBitmap::RenderNoticed(TCanvas& canvas, const TRect& rect) { RenderHeld(canvas, rect, true); }
-
 void TBitmap::RenderHeld(TCanvas& canvas, const TRect& rect, bool noticed) {
   canvas.RequireHeldParts(cpAll);
   EnsurePalette();
@@ -163,14 +161,7 @@ TTransparencyKind TBitmap::KeyKind() const {
   return keyKind_;
 }
 
-void TBitmap::SetKeyColor(TColor value) {
-  bool changed;
-  {
-    TLibraryHold hold;
-    changed = SetKeyColorHeld(value);
-  }
-  if (changed) NotifyChange(this);
-}
+void TBitmap::SetKeyColor(TColor value) { ChangeThenNotify(&TBitmap::SetKeyColorHeld, value); }
 
 bool TBitmap::SetKeyColorHeld(TColor value) {
   if (value == keyColor_) return false;

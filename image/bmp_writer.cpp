@@ -50,62 +50,7 @@ void Append(std::vector<std::uint8_t>& bytes, const void* data, std::size_t coun
   bytes.insert(bytes.end(), first, first + count);
 }
 
-TBmpLayout LayOutBmp(TBitmap& bitmap) REQUIRES(LibraryLock);
-
-}  // namespace
-
-std::int32_t NarrowColorTable(gdi::RGBQUAD (&table)[kMaxTableEntries], std::int32_t count, std::uint16_t bitCount) {
-  auto* bytes = reinterpret_cast<std::uint8_t*>(table);
-  // Triple i lies at or before entry i, so going upwards never overwrites an
-  // entry not yet moved.
-  for (std::int32_t i = 1; i < count; ++i) std::memmove(bytes + 3 * i, bytes + 4 * i, 3);
-  const std::int32_t full = std::int32_t{1} << bitCount;
-  if (count < full)
-    std::memset(bytes + 3 * std::max(count, 0), 0, 3 * static_cast<std::size_t>(full - std::max(count, 0)));
-  return full;
-}
-
-std::int32_t TBitmap::ReadSectionColors(gdi::RGBQUAD (&colors)[256]) {
-  TBitmapCanvas& canvas = HeldCanvas();
-  canvas.RequireHeldParts(cpHandle);
-  const gdi::HDC dc = canvas.HeldContext();
-  gdi::Selection selection(dc, SharedImage().SectionHandle);
-  CheckHandle(selection.Previous());
-  return static_cast<std::int32_t>(gdi::GetDIBColorTable(dc, 0, kMaxTableEntries, colors));
-}
-
-void TBitmap::StoreStream(TStream& stream) { WriteBmp(stream, false); }
-
-void TBitmap::StoreData(TStream& stream) { WriteBmp(stream, true); }
-
-void TBitmap::StoreFileWritingPixels(const std::string& fileName, const TPixelWriter& writePixels) {
-  StoreFileWith(fileName, [&](TStream& stream) { WriteBmp(stream, false, &writePixels); });
-}
-
-void TBitmap::StoreStreamWritingPixels(TStream& stream, const TPixelWriter& writePixels) {
-  WriteBmp(stream, false, &writePixels);
-}
-
-void TBitmap::WriteBmp(TStream& stream, bool withByteCount, const TPixelWriter* writePixels) {
-  TBmpLayout layout;
-  {
-    TLibraryHold hold;
-    layout = LayOutBmp(*this);
-  }
-  // The bytes are written without the lock: they are the storage's, which
-  // this bitmap's share keeps, and nobody changes a storage while it is shared.
-  if (withByteCount) stream.WriteBuffer(&layout.totalBytes, sizeof layout.totalBytes);
-  if (layout.totalBytes == 0) return;
-  if (!layout.head.empty()) stream.WriteBuffer(layout.head.data(), static_cast<std::int64_t>(layout.head.size()));
-  if (writePixels && !layout.keptFile)
-    (*writePixels)(stream, layout.pixelBytes);
-  else
-    stream.WriteBuffer(layout.pixels, layout.pixelBytes);
-}
-
-namespace {
-
-TBmpLayout LayOutBmp(TBitmap& bitmap) {
+TBmpLayout LayOutBmp(TBitmap& bitmap) REQUIRES(LibraryLock) {
   TBmpLayout layout;
   if (const TMemoryStream* saved = bitmap.SharedImage().SavedStream.get()) {
     layout.totalBytes = static_cast<std::uint32_t>(saved->Bytes().size());
@@ -173,3 +118,52 @@ TBmpLayout LayOutBmp(TBitmap& bitmap) {
 }
 
 }  // namespace
+
+std::int32_t NarrowColorTable(gdi::RGBQUAD (&table)[kMaxTableEntries], std::int32_t count, std::uint16_t bitCount) {
+  auto* bytes = reinterpret_cast<std::uint8_t*>(table);
+  // Triple i lies at or before entry i, so going upwards never overwrites an
+  // entry not yet moved.
+  for (std::int32_t i = 1; i < count; ++i) std::memmove(bytes + 3 * i, bytes + 4 * i, 3);
+  const std::int32_t full = std::int32_t{1} << bitCount;
+  if (count < full)
+    std::memset(bytes + 3 * std::max(count, 0), 0, 3 * static_cast<std::size_t>(full - std::max(count, 0)));
+  return full;
+}
+
+std::int32_t TBitmap::ReadSectionColors(gdi::RGBQUAD (&colors)[256]) {
+  TBitmapCanvas& canvas = HeldCanvas();
+  canvas.RequireHeldParts(cpHandle);
+  const gdi::HDC dc = canvas.HeldContext();
+  gdi::Selection selection(dc, SharedImage().SectionHandle);
+  CheckHandle(selection.Previous());
+  return static_cast<std::int32_t>(gdi::GetDIBColorTable(dc, 0, kMaxTableEntries, colors));
+}
+
+void TBitmap::StoreStream(TStream& stream) { WriteBmp(stream, false); }
+
+void TBitmap::StoreData(TStream& stream) { WriteBmp(stream, true); }
+
+void TBitmap::StoreFileWritingPixels(const std::string& fileName, const TPixelWriter& writePixels) {
+  StoreFileWith(fileName, [&](TStream& stream) { WriteBmp(stream, false, &writePixels); });
+}
+
+void TBitmap::StoreStreamWritingPixels(TStream& stream, const TPixelWriter& writePixels) {
+  WriteBmp(stream, false, &writePixels);
+}
+
+void TBitmap::WriteBmp(TStream& stream, bool withByteCount, const TPixelWriter* writePixels) {
+  TBmpLayout layout;
+  {
+    TLibraryHold hold;
+    layout = LayOutBmp(*this);
+  }
+  // The bytes are written without the lock: they are the storage's, which
+  // this bitmap's share keeps, and nobody changes a storage while it is shared.
+  if (withByteCount) stream.WriteBuffer(&layout.totalBytes, sizeof layout.totalBytes);
+  if (layout.totalBytes == 0) return;
+  if (!layout.head.empty()) stream.WriteBuffer(layout.head.data(), static_cast<std::int64_t>(layout.head.size()));
+  if (writePixels && !layout.keptFile)
+    (*writePixels)(stream, layout.pixelBytes);
+  else
+    stream.WriteBuffer(layout.pixels, layout.pixelBytes);
+}
