@@ -26,11 +26,13 @@
 #include <sys/resource.h>
 
 #include "bench/legacy_bleed_renderer.h"
-#include "canvas/bleed_border.h"
-#include "canvas/canvas.h"
-#include "canvas/graphics_lib.h"
-#include "canvas/tools.h"
-#include "image/bitmap.h"
+#include "bleedborder/canvas/bleed_border.h"
+#include "bleedborder/canvas/canvas.h"
+#include "bleedborder/canvas/graphics_lib.h"
+#include "bleedborder/canvas/tools.h"
+#include "bleedborder/image/bitmap.h"
+
+using namespace bleedborder;
 
 namespace {
 

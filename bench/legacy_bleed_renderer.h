@@ -9,8 +9,10 @@
 #include <thread>
 #include <vector>
 
-#include "image/bitmap.h"
-#include "platform/stretch_map.h"
+#include "bleedborder/image/bitmap.h"
+#include "bleedborder/platform/stretch_map.h"
+
+using namespace bleedborder;
 
 namespace legacy {
 

@@ -12,7 +12,9 @@
 #include <random>
 #include <vector>
 
-#include "platform/gdi.h"
+#include "bleedborder/platform/gdi.h"
+
+using namespace bleedborder;
 
 namespace {
 

@@ -31,8 +31,8 @@ install(TARGETS bleed EXPORT bleedborderTargets
 # The headers a caller includes, and those they include. Left out: the software
 # raster's own headers and the helpers the image and canvas layers share only
 # among their sources. The install test compiles every installed header.
-install(DIRECTORY core platform image canvas
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/bleedborder COMPONENT library
+install(DIRECTORY bleedborder
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT library
   FILES_MATCHING PATTERN "*.h"
   PATTERN "raster_*.h" EXCLUDE
   PATTERN "stretch_map.h" EXCLUDE

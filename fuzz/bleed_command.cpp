@@ -10,8 +10,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "canvas/graphics_lib.h"
+#include "bleedborder/canvas/graphics_lib.h"
 #include "tests/support/command_steps.h"
+
+using namespace bleedborder;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   GraphicsStartup();

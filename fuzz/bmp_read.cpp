@@ -4,10 +4,12 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "canvas/graphics_lib.h"
-#include "core/exceptions.h"
-#include "core/stream.h"
-#include "image/bitmap.h"
+#include "bleedborder/canvas/graphics_lib.h"
+#include "bleedborder/core/exceptions.h"
+#include "bleedborder/core/stream.h"
+#include "bleedborder/image/bitmap.h"
+
+using namespace bleedborder;
 
 namespace {
 

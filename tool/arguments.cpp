@@ -1,8 +1,8 @@
 #include "tool/arguments.h"
 
-#include "platform/process.h"
+#include "bleedborder/platform/process.h"
 
-namespace tool {
+namespace bleedborder::tool {
 namespace {
 
 constexpr char kQuote = '"';
@@ -61,4 +61,4 @@ std::string CommandArgument(int index) {
   return sys::GetArgument(index);
 }
 
-}  // namespace tool
+}  // namespace bleedborder::tool

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace tool {
+namespace bleedborder::tool {
 
 // Cuts the argument that starts at or after position in a command-line text
 // and returns the position just after it. Blanks and every control character
@@ -23,4 +23,4 @@ std::string ArgumentOfCommandLine(std::string_view commandLine, int index);
 // first argument as the platform delivered it; empty when there is none.
 std::string CommandArgument(int index);
 
-}  // namespace tool
+}  // namespace bleedborder::tool

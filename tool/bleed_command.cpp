@@ -4,16 +4,16 @@
 #include <limits>
 #include <memory>
 
-#include "canvas/bleed_border.h"
-#include "core/exceptions.h"
-#include "core/geometry.h"
-#include "image/bitmap.h"
-#include "image/dib.h"
+#include "bleedborder/canvas/bleed_border.h"
+#include "bleedborder/core/exceptions.h"
+#include "bleedborder/core/geometry.h"
+#include "bleedborder/image/bitmap.h"
+#include "bleedborder/image/dib.h"
 #include "tool/arguments.h"
 #include "tool/file_presence.h"
 #include "tool/rounding.h"
 
-namespace tool {
+namespace bleedborder::tool {
 namespace {
 
 // Source size plus margin, refused when it does not fit the 32-bit sizes
@@ -86,4 +86,4 @@ void BleedBorder(const std::string& inputPath) {
 
 void BleedBorderCommand() { BleedBorder(CommandArgument(1)); }
 
-}  // namespace tool
+}  // namespace bleedborder::tool

@@ -4,7 +4,7 @@
 // side larger, whose margin repeats the picture's edges.
 #include <string>
 
-namespace tool {
+namespace bleedborder::tool {
 
 // The command on the picture at inputPath. A name that is missing or a
 // directory does nothing; every failure is an exception.
@@ -13,4 +13,4 @@ void BleedBorder(const std::string& inputPath);
 // The command on argument 1 of the process.
 void BleedBorderCommand();
 
-}  // namespace tool
+}  // namespace bleedborder::tool

@@ -7,10 +7,10 @@
 #include <atomic>
 #include <cstdint>
 
-#include "core/messages.h"
+#include "bleedborder/core/messages.h"
 #include "tool/report.h"
 
-namespace tool {
+namespace bleedborder::tool {
 namespace {
 
 constexpr int kHandledSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGINT};
@@ -187,4 +187,4 @@ void RemoveFaultHandlers() {
   installed = false;
 }
 
-}  // namespace tool
+}  // namespace bleedborder::tool

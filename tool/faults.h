@@ -1,4 +1,7 @@
 #pragma once
+
+namespace bleedborder {
+
 // The outermost fault handler: the faults the platform signals (division by
 // zero, access violations, stack overflow, Control-C and the like) end the
 // process with a report, since they cannot become exceptions here. While the
@@ -17,3 +20,5 @@ void SetFaultReporting(bool enabled);
 void RemoveFaultHandlers();
 
 }  // namespace tool
+
+}  // namespace bleedborder

@@ -2,9 +2,9 @@
 
 #include <optional>
 
-#include "platform/files.h"
+#include "bleedborder/platform/files.h"
 
-namespace tool {
+namespace bleedborder::tool {
 namespace {
 
 std::optional<sys::WIN32_FIND_DATAA> FirstMatch(const std::string& name) {
@@ -38,4 +38,4 @@ bool FileIsPresent(const std::string& name) {
   return entry && !IsDirectory(*entry);
 }
 
-}  // namespace tool
+}  // namespace bleedborder::tool

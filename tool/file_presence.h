@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-namespace tool {
+namespace bleedborder::tool {
 
 // The last-write time, in local time, of the first entry matching name (a
 // search pattern: * and ? match), packed as a date in the high 16 bits and a
@@ -16,4 +16,4 @@ std::int32_t FileStamp(const std::string& name);
 // reproducible build, time 0) is a picture all the same.
 bool FileIsPresent(const std::string& name);
 
-}  // namespace tool
+}  // namespace bleedborder::tool

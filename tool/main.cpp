@@ -1,4 +1,4 @@
 #include "tool/bleed_command.h"
 #include "tool/process_frame.h"
 
-int main(int argc, char** argv) { tool::RunProcess(argc, argv, tool::BleedBorderCommand); }
+int main(int argc, char** argv) { bleedborder::tool::RunProcess(argc, argv, bleedborder::tool::BleedBorderCommand); }

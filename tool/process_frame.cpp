@@ -11,14 +11,14 @@
 #include <string>
 #include <typeinfo>
 
-#include "canvas/graphics_lib.h"
-#include "core/exceptions.h"
-#include "core/messages.h"
-#include "platform/process.h"
+#include "bleedborder/canvas/graphics_lib.h"
+#include "bleedborder/core/exceptions.h"
+#include "bleedborder/core/messages.h"
+#include "bleedborder/platform/process.h"
 #include "tool/faults.h"
 #include "tool/report.h"
 
-namespace tool {
+namespace bleedborder::tool {
 namespace {
 
 // Runtime error numbers of an escaped exception and of exhausted memory.
@@ -144,4 +144,4 @@ void EndProcess(int code) {
   sys::ExitProcess(frame.exitCode);
 }
 
-}  // namespace tool
+}  // namespace bleedborder::tool

@@ -1,4 +1,7 @@
 #pragma once
+
+namespace bleedborder {
+
 // The process around the command: start-up, the command run once, the report
 // of a failure, and shut-down in the reverse order of start-up.
 //
@@ -20,3 +23,5 @@ using Command = void (*)();
 [[noreturn]] void EndProcess(int code);
 
 }  // namespace tool
+
+}  // namespace bleedborder

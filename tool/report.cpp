@@ -9,11 +9,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/exceptions.h"
-#include "core/messages.h"
-#include "platform/process.h"
+#include "bleedborder/core/exceptions.h"
+#include "bleedborder/core/messages.h"
+#include "bleedborder/platform/process.h"
 
-namespace tool {
+namespace bleedborder::tool {
 
 void ReportText::Append(std::string_view text) {
   const std::size_t count = std::min(text.size(), kCapacity - size_);
@@ -235,4 +235,4 @@ void WriteRuntimeError(int number, std::uintptr_t address) {
   WriteAll(STDOUT_FILENO, text.View());
 }
 
-}  // namespace tool
+}  // namespace bleedborder::tool

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+namespace bleedborder {
+
 class Exception;
 
 namespace tool {
@@ -92,3 +94,5 @@ void WriteRuntimeError(int number, std::uintptr_t address);
 void WriteAll(int descriptor, std::string_view text);
 
 }  // namespace tool
+
+}  // namespace bleedborder

@@ -6,10 +6,10 @@
 #include <cmath>
 #include <cstdint>
 
-namespace tool {
+namespace bleedborder::tool {
 
 inline std::int32_t RoundToNearest(double value) {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(std::llrint(value))));
 }
 
-}  // namespace tool
+}  // namespace bleedborder::tool

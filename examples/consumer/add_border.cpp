@@ -9,12 +9,14 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "canvas/bleed_border.h"
-#include "canvas/graphics_lib.h"
-#include "core/exceptions.h"
-#include "image/bitmap.h"
+#include <bleedborder/canvas/bleed_border.h>
+#include <bleedborder/canvas/graphics_lib.h>
+#include <bleedborder/core/exceptions.h>
+#include <bleedborder/image/bitmap.h>
 
 namespace {
+
+using namespace bleedborder;
 
 // To the nearest whole number, an exact half to the even one (the default
 // rounding mode).
@@ -60,14 +62,14 @@ int main(int argc, char** argv) {
   }
   // The library's process-wide state (stock tools, caches, palettes) lives
   // from start-up to shut-down; every bitmap must be gone before the latter.
-  GraphicsStartup();
+  bleedborder::GraphicsStartup();
   int status = 0;
   try {
     AddBorder(argv[1], argv[2]);
-  } catch (const Exception& failure) {
+  } catch (const bleedborder::Exception& failure) {
     std::fprintf(stderr, "%s: %s: %s\n", argv[1], failure.ClassName(), failure.what());
     status = 1;
   }
-  GraphicsShutdown();
+  bleedborder::GraphicsShutdown();
   return status;
 }

@@ -12,13 +12,15 @@
 #include <string>
 #include <vector>
 
-#include "canvas/bleed_border.h"
-#include "canvas/canvas.h"
-#include "canvas/tools.h"
-#include "core/stream.h"
-#include "image/bitmap.h"
-#include "platform/gdi.h"
+#include "bleedborder/canvas/bleed_border.h"
+#include "bleedborder/canvas/canvas.h"
+#include "bleedborder/canvas/tools.h"
+#include "bleedborder/core/stream.h"
+#include "bleedborder/image/bitmap.h"
+#include "bleedborder/platform/gdi.h"
 #include "tests/support/library_fixture.h"
+
+using namespace bleedborder;
 
 namespace {
 

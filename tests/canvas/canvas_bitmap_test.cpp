@@ -3,12 +3,14 @@
 
 #include <thread>
 
-#include "canvas/canvas.h"
-#include "canvas/graphics_lib.h"
-#include "canvas/tools.h"
-#include "image/bitmap.h"
-#include "platform/gdi.h"
+#include "bleedborder/canvas/canvas.h"
+#include "bleedborder/canvas/graphics_lib.h"
+#include "bleedborder/canvas/tools.h"
+#include "bleedborder/image/bitmap.h"
+#include "bleedborder/platform/gdi.h"
 #include "tests/support/library_fixture.h"
+
+using namespace bleedborder;
 
 namespace {
 

@@ -3,14 +3,16 @@
 
 #include <thread>
 
-#include "canvas/canvas.h"
-#include "canvas/errors.h"
-#include "canvas/gdi_raii.h"
-#include "canvas/graphics_lib.h"
-#include "canvas/tools.h"
-#include "core/exceptions.h"
-#include "platform/files.h"
+#include "bleedborder/canvas/canvas.h"
+#include "bleedborder/canvas/errors.h"
+#include "bleedborder/canvas/gdi_raii.h"
+#include "bleedborder/canvas/graphics_lib.h"
+#include "bleedborder/canvas/tools.h"
+#include "bleedborder/core/exceptions.h"
+#include "bleedborder/platform/files.h"
 #include "tests/support/library_fixture.h"
+
+using namespace bleedborder;
 
 namespace {
 

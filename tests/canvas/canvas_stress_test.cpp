@@ -16,12 +16,14 @@
 #include <thread>
 #include <vector>
 
-#include "canvas/canvas.h"
-#include "canvas/tools.h"
-#include "image/bitmap.h"
+#include "bleedborder/canvas/canvas.h"
+#include "bleedborder/canvas/tools.h"
+#include "bleedborder/image/bitmap.h"
 #include "tests/canvas/drawing_pixels.h"
 #include "tests/canvas/thread_support.h"
 #include "tests/support/library_fixture.h"
+
+using namespace bleedborder;
 
 namespace {
 

@@ -11,13 +11,15 @@
 #include <thread>
 #include <vector>
 
-#include "canvas/canvas.h"
-#include "canvas/tools.h"
-#include "core/stream.h"
-#include "image/bitmap.h"
+#include "bleedborder/canvas/canvas.h"
+#include "bleedborder/canvas/tools.h"
+#include "bleedborder/core/stream.h"
+#include "bleedborder/image/bitmap.h"
 #include "tests/canvas/drawing_pixels.h"
 #include "tests/canvas/thread_support.h"
 #include "tests/support/library_fixture.h"
+
+using namespace bleedborder;
 
 namespace {
 

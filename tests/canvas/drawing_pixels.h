@@ -11,10 +11,12 @@
 #include <cstring>
 #include <vector>
 
-#include "core/color.h"
-#include "image/bitmap.h"
-#include "platform/gdi.h"
-#include "platform/process.h"
+#include "bleedborder/core/color.h"
+#include "bleedborder/image/bitmap.h"
+#include "bleedborder/platform/gdi.h"
+#include "bleedborder/platform/process.h"
+
+using namespace bleedborder;
 
 namespace drawing_test {
 

@@ -11,9 +11,11 @@
 #include <utility>
 #include <vector>
 
-#include "canvas/graphics_lib.h"
-#include "canvas/resource_manager.h"
+#include "bleedborder/canvas/graphics_lib.h"
+#include "bleedborder/canvas/resource_manager.h"
 #include "tests/canvas/drawing_pixels.h"
+
+using namespace bleedborder;
 
 namespace thread_test {
 

@@ -5,12 +5,14 @@
 #include <cstring>
 #include <string>
 
-#include "canvas/graphics_lib.h"
-#include "canvas/resource_manager.h"
-#include "canvas/tools.h"
-#include "core/exceptions.h"
-#include "platform/gdi.h"
+#include "bleedborder/canvas/graphics_lib.h"
+#include "bleedborder/canvas/resource_manager.h"
+#include "bleedborder/canvas/tools.h"
+#include "bleedborder/core/exceptions.h"
+#include "bleedborder/platform/gdi.h"
 #include "tests/support/library_fixture.h"
+
+using namespace bleedborder;
 
 namespace {
 

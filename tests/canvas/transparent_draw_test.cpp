@@ -5,13 +5,15 @@
 #include <cstdint>
 #include <random>
 
-#include "canvas/canvas.h"
-#include "canvas/graphics_lib.h"
-#include "canvas/tools.h"
-#include "core/exceptions.h"
-#include "image/bitmap.h"
+#include "bleedborder/canvas/canvas.h"
+#include "bleedborder/canvas/graphics_lib.h"
+#include "bleedborder/canvas/tools.h"
+#include "bleedborder/core/exceptions.h"
+#include "bleedborder/image/bitmap.h"
 #include "tests/canvas/drawing_pixels.h"
 #include "tests/support/library_fixture.h"
+
+using namespace bleedborder;
 
 using namespace drawing_test;
 

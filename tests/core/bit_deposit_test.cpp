@@ -1,7 +1,9 @@
 // Bit deposit: the processor's instruction against the bit-by-bit loop.
 #include <gtest/gtest.h>
 
-#include "core/bit_deposit.h"
+#include "bleedborder/core/bit_deposit.h"
+
+using namespace bleedborder;
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "core/messages.h"
+#include "bleedborder/core/messages.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,9 @@
 #include <string>
 #include <string_view>
 
-#include "core/exceptions.h"
+#include "bleedborder/core/exceptions.h"
+
+using namespace bleedborder;
 
 namespace {
 

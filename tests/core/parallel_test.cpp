@@ -10,7 +10,9 @@
 #include <system_error>
 #include <vector>
 
-#include "core/parallel.h"
+#include "bleedborder/core/parallel.h"
+
+using namespace bleedborder;
 
 namespace {
 

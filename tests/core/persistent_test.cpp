@@ -1,10 +1,12 @@
-#include "core/persistent.h"
+#include "bleedborder/core/persistent.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "core/exceptions.h"
+#include "bleedborder/core/exceptions.h"
+
+using namespace bleedborder;
 
 namespace {
 

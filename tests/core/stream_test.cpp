@@ -1,4 +1,4 @@
-#include "core/stream.h"
+#include "bleedborder/core/stream.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,9 @@
 #include <numeric>
 #include <vector>
 
-#include "core/exceptions.h"
+#include "bleedborder/core/exceptions.h"
+
+using namespace bleedborder;
 
 namespace {
 

@@ -1,9 +1,11 @@
-#include "core/thread_list.h"
+#include "bleedborder/core/thread_list.h"
 
 #include <gtest/gtest.h>
 
 #include <thread>
 #include <vector>
+
+using namespace bleedborder;
 
 namespace {
 

@@ -5,13 +5,15 @@
 #include <limits>
 #include <string>
 
-#include "canvas/canvas.h"
-#include "canvas/tools.h"
-#include "core/exceptions.h"
-#include "image/bitmap.h"
-#include "image/conversion.h"
-#include "image/image_globals.h"
+#include "bleedborder/canvas/canvas.h"
+#include "bleedborder/canvas/tools.h"
+#include "bleedborder/core/exceptions.h"
+#include "bleedborder/image/bitmap.h"
+#include "bleedborder/image/conversion.h"
+#include "bleedborder/image/image_globals.h"
 #include "tests/image/bitmap_test_support.h"
+
+using namespace bleedborder;
 
 namespace {
 

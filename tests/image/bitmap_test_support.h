@@ -10,11 +10,13 @@
 #include <utility>
 #include <vector>
 
-#include "canvas/canvas.h"
-#include "canvas/gdi_raii.h"
-#include "image/bitmap.h"
-#include "platform/gdi.h"
+#include "bleedborder/canvas/canvas.h"
+#include "bleedborder/canvas/gdi_raii.h"
+#include "bleedborder/image/bitmap.h"
+#include "bleedborder/platform/gdi.h"
 #include "tests/support/library_fixture.h"
+
+using namespace bleedborder;
 
 namespace bitmap_test {
 

@@ -7,11 +7,13 @@
 #include <functional>
 #include <string>
 
-#include "core/exceptions.h"
-#include "image/bitmap.h"
-#include "platform/gdi.h"
+#include "bleedborder/core/exceptions.h"
+#include "bleedborder/image/bitmap.h"
+#include "bleedborder/platform/gdi.h"
 #include "tests/image/bmp_test_support.h"
 #include "tests/support/library_fixture.h"
+
+using namespace bleedborder;
 
 using namespace bmp_test;
 

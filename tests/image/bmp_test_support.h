@@ -10,8 +10,10 @@
 #include <utility>
 #include <vector>
 
-#include "core/stream.h"
-#include "image/bitmap.h"
+#include "bleedborder/core/stream.h"
+#include "bleedborder/image/bitmap.h"
+
+using namespace bleedborder;
 
 namespace bmp_test {
 

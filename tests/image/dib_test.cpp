@@ -4,9 +4,11 @@
 
 #include <limits>
 
-#include "core/exceptions.h"
-#include "image/dib.h"
+#include "bleedborder/core/exceptions.h"
+#include "bleedborder/image/dib.h"
 #include "tests/image/bitmap_test_support.h"
+
+using namespace bleedborder;
 
 namespace {
 

@@ -27,9 +27,9 @@ done
 
 # Every installed header compiles on its own: none includes a header that was
 # left out.
-(cd "$prefix/include/bleedborder" && find . -name '*.h' | sort | sed 's|^\./\(.*\)|#include "\1"|') \
+(cd "$prefix/include" && find bleedborder -name '*.h' | sort | sed 's|\(.*\)|#include <\1>|') \
   >"$work/all_headers.cpp"
-"$BLEED_CXX" -std=c++20 -fsyntax-only -I"$prefix/include/bleedborder" "$work/all_headers.cpp" ||
+"$BLEED_CXX" -std=c++20 -fsyntax-only -I"$prefix/include" "$work/all_headers.cpp" ||
   fail "the installed headers do not compile"
 
 # The manual page formats without a warning.

@@ -1,4 +1,4 @@
-#include "platform/file_stream.h"
+#include "bleedborder/platform/file_stream.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "core/exceptions.h"
+#include "bleedborder/core/exceptions.h"
 #include "temp_dir.h"
+
+using namespace bleedborder;
 
 namespace {
 

@@ -5,8 +5,10 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/files.h"
+#include "bleedborder/platform/files.h"
 #include "temp_dir.h"
+
+using namespace bleedborder;
 
 namespace {
 

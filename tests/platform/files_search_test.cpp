@@ -8,8 +8,10 @@
 #include <optional>
 #include <string>
 
-#include "platform/files.h"
+#include "bleedborder/platform/files.h"
 #include "temp_dir.h"
+
+using namespace bleedborder;
 
 namespace {
 

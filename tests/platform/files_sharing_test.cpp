@@ -6,8 +6,10 @@
 #include <cerrno>
 #include <string>
 
-#include "platform/files.h"
+#include "bleedborder/platform/files.h"
 #include "temp_dir.h"
+
+using namespace bleedborder;
 
 namespace {
 

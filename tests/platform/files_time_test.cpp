@@ -6,7 +6,9 @@
 #include <optional>
 #include <string>
 
-#include "platform/files.h"
+#include "bleedborder/platform/files.h"
+
+using namespace bleedborder;
 
 namespace {
 

@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/raster_transfer.h"
-#include "platform/stretch_map.h"
+#include "bleedborder/platform/raster_transfer.h"
+#include "bleedborder/platform/stretch_map.h"
+
+using namespace bleedborder;
 
 namespace {
 

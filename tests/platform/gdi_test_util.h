@@ -7,7 +7,9 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/gdi.h"
+#include "bleedborder/platform/gdi.h"
+
+using namespace bleedborder;
 
 namespace gditest {
 

@@ -1,10 +1,12 @@
-#include "platform/process.h"
+#include "bleedborder/platform/process.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
+
+using namespace bleedborder;
 
 namespace {
 

@@ -14,10 +14,12 @@
 #include <string>
 #include <vector>
 
-#include "canvas/bleed_border.h"
-#include "core/exceptions.h"
-#include "core/stream.h"
-#include "image/bitmap.h"
+#include "bleedborder/canvas/bleed_border.h"
+#include "bleedborder/core/exceptions.h"
+#include "bleedborder/core/stream.h"
+#include "bleedborder/image/bitmap.h"
+
+using namespace bleedborder;
 
 namespace command_steps {
 

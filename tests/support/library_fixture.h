@@ -4,7 +4,9 @@
 // variable registers the environment exactly once however many files do.
 #include <gtest/gtest.h>
 
-#include "canvas/graphics_lib.h"
+#include "bleedborder/canvas/graphics_lib.h"
+
+using namespace bleedborder;
 
 namespace bleed_test {
 

@@ -4,6 +4,8 @@
 
 #include <string>
 
+using namespace bleedborder;
+
 namespace {
 
 struct ArgumentCase {

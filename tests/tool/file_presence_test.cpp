@@ -7,6 +7,8 @@
 
 #include "tests/tool/tool_test_support.h"
 
+using namespace bleedborder;
+
 namespace {
 
 using tool_test::TempFolder;

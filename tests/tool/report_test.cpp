@@ -6,10 +6,12 @@
 #include <new>
 #include <string>
 
-#include "core/exceptions.h"
-#include "core/messages.h"
+#include "bleedborder/core/exceptions.h"
+#include "bleedborder/core/messages.h"
 #include "tool/faults.h"
 #include "tool/process_frame.h"
+
+using namespace bleedborder;
 
 namespace {
 

@@ -1,0 +1,46 @@
+#pragma once
+// Sharing a loop over independent items (rows, as a rule) among threads.
+//
+// The calling thread always takes part, so the work is done even when no
+// other thread can be started: a thread that cannot start only means fewer
+// threads. A failure inside any thread (an allocation, say) stops the others
+// at their next chunk and is rethrown to the caller, as it was raised, once
+// every thread has finished; it never ends the process.
+#include <cstdint>
+#include <functional>
+#include <thread>
+
+namespace bleedborder {
+
+// Work on the items [first, last).
+using TChunkWork = std::function<void(std::int32_t first, std::int32_t last)>;
+// Starts a thread running body; throws when it cannot (std::thread does).
+using TThreadStarter = std::function<std::thread(std::function<void()> body)>;
+
+// The threads worth starting for count items of about itemCost operations
+// each: one per core (at most 8), one when the whole loop is too small to pay
+// for a thread.
+unsigned ThreadsFor(std::int64_t count, std::int64_t itemCost);
+
+// Runs work over [0, count) in chunks of chunk items (the last may be
+// shorter), taken in order by up to threads threads, the caller included.
+void ShareOut(std::int32_t count, std::int32_t chunk, unsigned threads, const TChunkWork& work);
+// The same with the threads started by starter (tests make it fail).
+void ShareOut(std::int32_t count, std::int32_t chunk, unsigned threads, const TChunkWork& work,
+              const TThreadStarter& starter);
+
+// Work on the items [first, last) by the thread numbered worker: 0 is the
+// calling thread, the others 1 .. threads - 1, so that each may keep
+// scratch memory of its own, made before the loop.
+using TWorkerChunkWork = std::function<void(unsigned worker, std::int32_t first, std::int32_t last)>;
+
+// ShareOut for chunks whose results are handed on in order (written to a
+// file, say): a thread makes a chunk, waits until every earlier chunk has
+// been handed on, then hands its own on, one thread at a time. While one
+// thread hands on, the others make the next chunks.
+void ShareOutInOrder(std::int32_t count, std::int32_t chunk, unsigned threads, const TWorkerChunkWork& make,
+                     const TWorkerChunkWork& handOn);
+void ShareOutInOrder(std::int32_t count, std::int32_t chunk, unsigned threads, const TWorkerChunkWork& make,
+                     const TWorkerChunkWork& handOn, const TThreadStarter& starter);
+
+}  // namespace bleedborder
