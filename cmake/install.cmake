@@ -1,5 +1,5 @@
-# What `cmake --install` puts where (GNU directories under the prefix), and the
-# Debian package of the tool.
+# What `cmake --install` puts where (GNU directories under the prefix); the
+# Debian packages are made in cmake/package.cmake.
 #
 #   bin/bleedborder                      the tool             (component tool)
 #   share/man/man1/bleedborder.1.gz      its manual page      (component tool)
@@ -26,6 +26,7 @@ add_custom_target(bleed_manpage ALL DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/bleedbor
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/bleedborder.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tool)
 
 install(TARGETS bleed EXPORT bleedborderTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT library
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library)
 
 # The headers a caller includes, and those they include. Left out: the software
@@ -66,25 +67,4 @@ string(REGEX REPLACE "/$" "" BLEED_PC_TO_PREFIX "${BLEED_PC_TO_PREFIX}")
 configure_file(cmake/bleedborder.pc.in ${CMAKE_CURRENT_BINARY_DIR}/bleedborder.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/bleedborder.pc DESTINATION ${BLEED_PC_DIR} COMPONENT library)
 
-# cpack (or cpack -G DEB) in the build folder: bleedborder_VERSION_ARCH.deb, holding the
-# tool and its manual page, its dependencies read off the binary.
-set(CPACK_GENERATOR DEB)
-set(CPACK_PACKAGE_NAME bleedborder)
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "gives a BMP picture a bleed border")
-set(BLEED_PACKAGE_CONTACT "bleedborder developers <bleedborder@example.invalid>"
-    CACHE STRING "The Maintainer field of the Debian package")
-set(CPACK_PACKAGE_CONTACT "${BLEED_PACKAGE_CONTACT}")
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_STRIP_FILES ON)
-set(CPACK_COMPONENTS_ALL tool)
-set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The summary is the Description field's first line; this is the text below it.
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION [=[bleedborder reads a BMP picture and writes it, as a 32-bit BMP file next to
-the input, inside a margin one eighth of its shorter side wide, filled with
-ever smaller stretched copies of the picture (white counts as transparent).]=])
-include(CPack)
+include(cmake/package.cmake)
