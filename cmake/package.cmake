@@ -77,16 +77,21 @@ ever smaller stretched copies of the picture (white counts as transparent).]=])
 
 # The archive is linked with the C++ standard library of the compiler that
 # built it (GCC's, which Clang uses too): its development package, named after
-# the GCC version the compiler's libstdc++.so lies under.
+# the GCC version the compiler's libstdc++.so lies under (or, if that cannot
+# be told, the name every version of it provides).
 execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libstdc++.so
   OUTPUT_VARIABLE BLEED_STDCXX_SO OUTPUT_STRIP_TRAILING_WHITESPACE)
 get_filename_component(BLEED_STDCXX_DIR "${BLEED_STDCXX_SO}" DIRECTORY)
 get_filename_component(BLEED_GCC_VERSION "${BLEED_STDCXX_DIR}" NAME)
-set(BLEED_STDCXX_DEV_PACKAGE libstdc++-${BLEED_GCC_VERSION}-dev)
+if(BLEED_GCC_VERSION MATCHES "^[0-9]+$")
+  set(BLEED_STDCXX_DEV_DEPENDS "libstdc++-${BLEED_GCC_VERSION}-dev | libstdc++-dev")
+else()
+  set(BLEED_STDCXX_DEV_DEPENDS "libstdc++-dev")
+endif()
 
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME ${BLEED_DEB_PACKAGE_library})
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libdevel)
-set(CPACK_DEBIAN_LIBRARY_PACKAGE_DEPENDS "${BLEED_STDCXX_DEV_PACKAGE} | libstdc++-dev")
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_DEPENDS "${BLEED_STDCXX_DEV_DEPENDS}")
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_SUGGESTS "cmake, pkg-config")
 set(CPACK_COMPONENT_LIBRARY_DESCRIPTION [=[raster-image library of bleedborder (development files)
 The library bleedborder is built on: bitmaps of 1 to 32 bits per pixel, a
