@@ -1,6 +1,7 @@
 // The direct bleed renderer against the passes it replaces: every byte equal,
 // drawn on a composite or written band by band, from pictures of every
-// uncompressed depth, which the passes convert to 32 bits first.
+// uncompressed depth and run-length compressed ones, which the passes convert
+// to 32 bits first.
 #include <gtest/gtest.h>
 
 #include <cfenv>
