@@ -87,7 +87,8 @@ void DrawBleedPasses(TBitmap& source, TBitmap& work, TBitmap& composite, std::in
 // columns and a block of at most 2 x 2 source pixels per pixel it decides
 // (per undecided pixel in the one word that holds the block of two columns).
 //
-// The picture is read as it was loaded: 24 and 32 bits directly, 1 to 16
+// The picture is read as it was loaded: 24 and 32 bits directly (a 32-bit
+// device bitmap, as a run-length compressed file is decoded to, too), 1 to 16
 // bits through a table of each value's colour (its colour table or masks
 // applied once per value), 32 bits with other masks a pixel at a time; the
 // colours are those its conversion to 32 bits would give.
@@ -142,7 +143,8 @@ struct TDecoded {
 // The pixels of a section in device order: row 0 is the top row, whichever
 // order the rows have in memory. A composite is a 32-bit BI_RGB section; a
 // picture may be a 24-bit one too, read as it is, or one of 1, 4, 8, 16 or 32
-// bits with a colour table or masks, read through them a pixel at a time.
+// bits with a colour table or masks, read through them a pixel at a time, or
+// a 32-bit device bitmap (a run-length compressed file loads as one).
 class PixelView {
  public:
   enum class Depths : std::uint8_t { Only32, Any };
@@ -152,8 +154,9 @@ class PixelView {
   static std::optional<PixelView> Of(TBitmap& bitmap, Depths depths) {
     TLibraryHold hold;
     const TBitmapImage& image = bitmap.SharedImage();
+    if (!image.SectionHandle) return depths == Depths::Any ? OfDeviceBitmap(image) : std::nullopt;
     const gdi::DIBSECTION& section = image.Section;
-    if (!image.SectionHandle || !section.dsBm.bmBits) return std::nullopt;
+    if (!section.dsBm.bmBits) return std::nullopt;
     const std::int32_t bitCount = section.dsBmih.biBitCount;
     const bool plain = section.dsBmih.biCompression == gdi::BI_RGB && (bitCount == 32 || bitCount == 24);
     if (depths == Depths::Only32 && (!plain || bitCount != 32)) return std::nullopt;
@@ -212,6 +215,18 @@ class PixelView {
             std::shared_ptr<const std::vector<std::uint32_t>> lookup)
       : bits_(bits), width_(width), height_(height), bitsPerPixel_(bitsPerPixel), stride_(stride), topDown_(topDown),
         colors_(colors), lookup_(std::move(lookup)), lookupData_(lookup_ ? lookup_->data() : nullptr) {}
+
+  // A device bitmap's pixels are plain 32-bit colours, the very words its
+  // conversion to 32 bits copies (with the fourth byte 0, which the
+  // renderer ignores anyway): read as they are, no converted copy is made.
+  static std::optional<PixelView> OfDeviceBitmap(const TBitmapImage& image) REQUIRES(LibraryLock) {
+    const std::optional<gdi::BITMAP> pixels = gdi::DeviceBitmapPixels(image.BitmapHandle);
+    if (!pixels || pixels->bmWidth <= 0 || pixels->bmHeight <= 0 ||
+        pixels->bmWidthBytes < std::int64_t{pixels->bmWidth} * 4)
+      return std::nullopt;
+    return PixelView(static_cast<std::uint8_t*>(pixels->bmBits), pixels->bmWidth, pixels->bmHeight,
+                     pixels->bmBitsPixel, pixels->bmWidthBytes, true, std::nullopt, nullptr);
+  }
 
   // Each value's colour worked out once (at most 65536 of them, 256 KiB),
   // rather than a pixel at a time through the table or the masks.

@@ -41,7 +41,8 @@ struct TBleedOptions {
 
 // True when the direct renderer can draw the border of source (an
 // uncompressed section of 1, 4, 8, 16, 24 or 32 bits, read through its colour
-// table or masks as the 32 bits it converts to) on a composite
+// table or masks as the 32 bits it converts to, or a 32-bit device bitmap,
+// which a run-length compressed file loads as, read as it is) on a composite
 // of this size: one at least as large as the picture placed at (inset,
 // inset), and every pass but the last one enlarging.
 bool BleedDirectFits(TBitmap& source, std::int32_t outputWidth, std::int32_t outputHeight, std::int32_t inset);

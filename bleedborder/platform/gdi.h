@@ -10,6 +10,7 @@
 // The pixel rules are described in RASTER.md beside this file.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "bleedborder/core/geometry.h"
 #include "bleedborder/platform/files.h"
@@ -308,5 +309,16 @@ DWORD GetSysColor(int index);
 
 // Objects alive that are not stock objects or the screen context.
 std::size_t LiveObjectCount();
+
+// ---- Beyond the platform: our engine's own ---------------------------------
+
+// The description of a 32-bit device-dependent bitmap with its pixels, which
+// the platform keeps out of reach, in bmBits: rows top first, bmWidthBytes
+// apart, each pixel a 0x00RRGGBB word (rule 1 of RASTER.md keeps the fourth
+// byte 0). Nothing for a section (GetObjectA gives its bits), a monochrome
+// device bitmap (its bits have no colours of their own) or a handle that
+// names no bitmap. The memory lives as long as the bitmap; reading it while
+// another thread draws on the bitmap is the caller's race.
+std::optional<BITMAP> DeviceBitmapPixels(HBITMAP bitmap);
 
 }  // namespace bleedborder::gdi
