@@ -63,19 +63,21 @@ void DrawBleedPasses(TBitmap& source, TBitmap& work, TBitmap& composite, std::in
 // column x reads source column C_k(x), with C_k non-decreasing in x.
 //
 // Each output row keeps a bitset of its pixels still undecided. The picture
-// decides its non-white pixels; then the passes run from the highest down.
-// For pass k a source row's non-white pixels are known as a bitset too, and
-// C_k turns it into the bitset of output columns whose sample is not white:
-// 64 columns take at most 64 source columns in order, so one bit deposit
-// places the source bits on the first column of each source column, and a
-// shift copies each onto the columns that repeat it. Those bits AND the
-// undecided ones are the pixels the pass decides. A row is done when no pixel
-// is undecided; a source row with no non-white pixel costs nothing.
+// decides its non-white pixels; then each word of 64 columns that still holds
+// an undecided pixel meets the passes from the highest down until none is
+// left, its undecided bits in a register. For pass k a source row's
+// non-white pixels are known as a bitset too, and C_k turns it into the
+// bitset of output columns whose sample is not white: 64 columns take at
+// most 64 source columns in order, so one bit deposit places the source bits
+// on the first column of each source column, and a shift copies each onto the
+// columns that repeat it. Those bits AND the undecided ones are the pixels
+// the pass decides. A pass whose source row has no non-white pixel is left
+// out of the row's list of passes, which is made as far as its words need.
 //
 // Cost per output row: a word per 64 columns of the picture's row and one
 // sample per decided pixel; per pass, nothing when its source row is white,
 // else a word of each bitset (and a bit deposit) for every 64 columns that
-// still hold an undecided pixel. So a pixel costs at most (passes + 1) / 64
+// still hold an undecided pixel when they meet it. So a pixel costs at most (passes + 1) / 64
 // reads of each bitset, whatever the picture: 3 of each for 12 megapixels
 // (189 passes). A picture that has colour in every 64 columns of every row
 // while many pixels see only white through most passes comes near it: a
@@ -359,13 +361,18 @@ class NonWhiteBits {
     });
   }
 
+  // Whether every row's bits are kept (and so may be held side by side).
+  bool Stored() const { return stored_; }
+  // Row y's bits when they are kept.
+  RowBits StoredRow(std::int32_t y) const {
+    return {bits_.data(), std::uint64_t(width_) * std::uint64_t(y),
+            ((anyInRow_[Index(y / kWordBits)] >> (y % kWordBits)) & 1) != 0};
+  }
+
   // Row y's bits, in scratch when they are worked out here.
   template <class Format>
   RowBits Row(std::int32_t y, RowScratchBits& scratch) const {
-    if (stored_) {
-      return {bits_.data(), std::uint64_t(width_) * std::uint64_t(y),
-              ((anyInRow_[Index(y / kWordBits)] >> (y % kWordBits)) & 1) != 0};
-    }
+    if (stored_) return StoredRow(y);
     scratch = {NonWhite<Format>(source_.RowBytes(y), 0, width_), 0};
     return {scratch.data(), 0, scratch[0] != 0};
   }
@@ -524,20 +531,6 @@ struct PassColumns {
   std::vector<ColumnOffsets> offsets;  // empty: not kept
   // The longest run of repeating columns in one word: the shifts needed.
   std::int32_t longestRepeat = 0;
-};
-
-// The source column of bit within a word, as an offset from the word's
-// first: the columns that start a source column up to it, less one. Worked
-// out for the pixels a pass decides only, rather than kept a byte a column.
-template <class Count>
-struct TCountedOffsets {
-  std::uint32_t operator()(std::size_t, const ColumnWord& word, int bit) const {
-    return static_cast<std::uint32_t>(Count{}(word.starts & (kAllBits >> (kWordBits - 1 - bit)))) - 1;
-  }
-};
-struct TKeptOffsets {
-  const ColumnOffsets* offsets;
-  std::uint32_t operator()(std::size_t index, const ColumnWord&, int bit) const { return offsets[index][Index(bit)]; }
 };
 
 // Whether the passes keep their columns' offsets (see PassColumns).
@@ -712,6 +705,69 @@ bool HasHardwareDepositAndCount() {
 #endif
 }
 
+// An enlarging pass's columns, as the word-by-word sweep reads them.
+struct PassShape {
+  const ColumnWord* words = nullptr;
+  const ColumnOffsets* offsets = nullptr;  // null: not kept
+  std::int32_t firstWord = 0, endWord = 0;
+  std::int32_t longestRepeat = 0;
+};
+
+// An enlarging pass as a row meets it: its columns and the source row it
+// reads there.
+struct PassStep {
+  PassShape shape;
+  RowBits bits;
+  const std::uint8_t* sourceRow;
+};
+
+// The passes an output row meets, highest first, listed a few at a time as
+// its words reach them; those whose source row is white are left out.
+class PassSteps {
+  static constexpr std::size_t kListedAtOnce = 8;
+
+ public:
+  // narrowRows: where the bits of a narrow picture's rows are worked out,
+  // room for a row per pass reserved (the steps point into it).
+  PassSteps(std::vector<PassStep>& steps, std::vector<RowScratchBits>& narrowRows, std::int32_t top,
+            const PassShape* shapes, const std::int32_t* sourceRows, const NonWhiteBits& nonWhite,
+            const PixelView& source)
+      : steps_(steps), narrowRows_(narrowRows), k_(top), shapes_(shapes), sourceRows_(sourceRows),
+        nonWhite_(nonWhite), source_(source) {
+    steps_.clear();
+    narrowRows_.clear();
+  }
+  std::size_t Listed() const { return steps_.size(); }
+  const PassStep* First() const { return steps_.data(); }
+  // Lists a few more passes; false when none is left.
+  template <class Format>
+  bool ListMore() {
+    const std::size_t before = steps_.size();
+    for (; k_ >= 0 && steps_.size() < before + kListedAtOnce; --k_) {
+      const std::int32_t y = sourceRows_[k_];
+      const RowBits bits = nonWhite_.Stored() ? nonWhite_.StoredRow(y) : NarrowRow<Format>(y);
+      if (bits.any) steps_.push_back({shapes_[k_], bits, source_.RowBytes(y)});
+    }
+    return steps_.size() > before;
+  }
+
+ private:
+  template <class Format>
+  RowBits NarrowRow(std::int32_t y) {
+    const RowBits bits = nonWhite_.Row<Format>(y, narrowRows_.emplace_back());
+    if (!bits.any) narrowRows_.pop_back();
+    return bits;
+  }
+
+  std::vector<PassStep>& steps_;
+  std::vector<RowScratchBits>& narrowRows_;
+  std::int32_t k_;
+  const PassShape* shapes_;
+  const std::int32_t* sourceRows_;
+  const NonWhiteBits& nonWhite_;
+  const PixelView& source_;
+};
+
 class BleedRenderer {
  public:
   // What a thread renders rows with; widestWindow: the most columns of a row
@@ -720,7 +776,9 @@ class BleedRenderer {
    public:
     RowScratch(const Geometry& g, std::int64_t widestWindow)
         : undecided(widestWindow), blockBits(g.LastShrinks() ? WordsFor(g.sourceWidth) + 1 : 0),
-          sourceRows(Index(std::max(g.HighestEnlarging() + 1, 0))) {}
+          sourceRows(Index(std::max(g.HighestEnlarging() + 1, 0))) {
+      narrowRows.reserve(sourceRows.size());
+    }
 
    private:
     friend class BleedRenderer;
@@ -730,6 +788,10 @@ class BleedRenderer {
     std::vector<const std::uint8_t*> blockLines;
     // The source row each enlarging pass reads for the row being rendered.
     std::vector<std::int32_t> sourceRows;
+    // The passes of the row being rendered that read a source row with colour,
+    // and a narrow picture's bits of those rows.
+    std::vector<PassStep> steps;
+    std::vector<RowScratchBits> narrowRows;
     RowScratchBits rowBits{};
     // Whether the next row starts white (see RenderRowIn).
     bool whiteFirst = false;
@@ -737,11 +799,16 @@ class BleedRenderer {
 
   BleedRenderer(const PixelView& source, const Geometry& geometry, TBleedOptions options, unsigned threads)
       : source_(source), g_(geometry), options_(options), threads_(threads), nonWhite_(source, threads),
-        passes_(Index(g_.HighestEnlarging() + 1)), hardwareDeposit_(HasHardwareDepositAndCount()) {
-    const bool keepOffsets = KeepsOffsets(g_);
+        keepsOffsets_(KeepsOffsets(g_)), passes_(Index(g_.HighestEnlarging() + 1)),
+        hardwareDeposit_(HasHardwareDepositAndCount()) {
     ShareOut(g_.HighestEnlarging() + 1, 4, threads, [&](std::int32_t first, std::int32_t last) {
-      for (std::int32_t k = first; k < last; ++k) passes_[Index(k)] = ColumnsOfPass(g_, k, keepOffsets);
+      for (std::int32_t k = first; k < last; ++k) passes_[Index(k)] = ColumnsOfPass(g_, k, keepsOffsets_);
     });
+    for (const PassColumns& pass : passes_) {
+      longestRepeat_ = std::max(longestRepeat_, pass.longestRepeat);
+      shapes_.push_back({pass.words.data(), pass.offsets.empty() ? nullptr : pass.offsets.data(), pass.firstWord,
+                         pass.firstWord + static_cast<std::int32_t>(pass.words.size()), pass.longestRepeat});
+    }
     if (g_.LastShrinks()) shrinking_ = ShrinkingPassOf(g_);
   }
 
@@ -791,11 +858,7 @@ class BleedRenderer {
       if (!undecided.Done() && DrawShrinkingPass<Format>(y, out, scratch)) undecided.DropEmpty();
       --k;
     }
-    for (; k >= 0 && !undecided.Done(); --k) {
-      const std::int32_t sourceY = sourceRows[k];
-      const RowBits bits = nonWhite_.Row<Format>(sourceY, scratch.rowBits);
-      if (bits.any && DrawPass<Format>(passes_[Index(k)], sourceY, bits, out, undecided)) undecided.DropEmpty();
-    }
+    if (k >= 0 && !undecided.Done()) DrawPassesWordByWord<Format>(k, sourceRows, out, scratch);
     if (!paintsWhite) return;
     if (!whiteFirst && !undecided.Done()) PaintWhite(out, undecided);
     scratch.whiteFirst = undecided.Live().size() * 4 >= WordsFor(end) - Index(undecided.FirstWord());
@@ -906,87 +969,105 @@ class BleedRenderer {
     }
   }
 
-  // Pass k (enlarging) over an output row, reading source row sourceY; true
-  // when it decides the last undecided pixel of a word.
+  // Enlarging passes top down to 0 over an output row, a word of undecided
+  // pixels at a time: each word meets the passes in order until its last
+  // pixel is decided, its undecided bits held in a register, and leaves the
+  // rest untried. The passes are listed as the words reach them, those whose
+  // source row is white left out, so that a row whose words are all decided
+  // by the first few passes costs no more.
   template <class Format>
-  bool DrawPass(const PassColumns& pass, std::int32_t sourceY, const RowBits& sourceBits, std::uint32_t* out,
-                UndecidedRow& undecided) const {
+  void DrawPassesWordByWord(std::int32_t top, const std::int32_t* sourceRows, std::uint32_t* out,
+                            RowScratch& scratch) const {
+    PassSteps steps(scratch.steps, scratch.narrowRows, top, shapes_.data(), sourceRows, nonWhite_, source_);
 #if defined(BLEED_HARDWARE_DEPOSIT)
-    if (hardwareDeposit_) return DrawPassWithHardwareDeposit<Format>(pass, sourceY, sourceBits, out, undecided);
+    if (hardwareDeposit_) return SweepWordsWithHardwareDeposit<Format>(steps, out, scratch.undecided);
 #endif
-    if (!pass.offsets.empty())
-      return SweepPass<Format>(pass, sourceY, sourceBits, out, undecided, TPortableDeposit{},
-                               TKeptOffsets{pass.offsets.data()});
-    return SweepPass<Format>(pass, sourceY, sourceBits, out, undecided, TPortableDeposit{},
-                             TCountedOffsets<TPortableCount>{});
+    UndecidedRow& undecided = scratch.undecided;
+    if (keepsOffsets_) return SweepWordsIn<Format, true>(steps, out, undecided, TPortableDeposit{}, TPortableCount{});
+    SweepWordsIn<Format, false>(steps, out, undecided, TPortableDeposit{}, TPortableCount{});
   }
 
 #if defined(BLEED_HARDWARE_DEPOSIT)
   // The same loop compiled for BMI2, so that the deposit and the bit count
   // are an instruction each.
   template <class Format>
-  [[gnu::target("bmi2,popcnt")]] bool DrawPassWithHardwareDeposit(const PassColumns& pass, std::int32_t sourceY,
-                                                                  const RowBits& sourceBits, std::uint32_t* out,
-                                                                  UndecidedRow& undecided) const {
-    if (!pass.offsets.empty())
-      return SweepPass<Format>(pass, sourceY, sourceBits, out, undecided, THardwareDeposit{},
-                               TKeptOffsets{pass.offsets.data()});
-    return SweepPass<Format>(pass, sourceY, sourceBits, out, undecided, THardwareDeposit{},
-                             TCountedOffsets<THardwareCount>{});
+  [[gnu::target("bmi2,popcnt")]] void SweepWordsWithHardwareDeposit(PassSteps& steps, std::uint32_t* out,
+                                                                    UndecidedRow& undecided) const {
+    if (keepsOffsets_) return SweepWordsIn<Format, true>(steps, out, undecided, THardwareDeposit{}, THardwareCount{});
+    SweepWordsIn<Format, false>(steps, out, undecided, THardwareDeposit{}, THardwareCount{});
   }
 #endif
 
   // The loop compiled twice: the command's passes never repeat a column on
   // more than one neighbour, and skip the test for it.
-  template <class Format, class Deposit, class Offsets>
-  [[gnu::always_inline]] bool SweepPass(const PassColumns& pass, std::int32_t sourceY, const RowBits& sourceBits,
-                                        std::uint32_t* out, UndecidedRow& undecided, Deposit deposit,
-                                        Offsets offsetOf) const {
-    if (pass.longestRepeat > 1)
-      return SweepPassRepeating<Format, true>(pass, sourceY, sourceBits, out, undecided, deposit, offsetOf);
-    return SweepPassRepeating<Format, false>(pass, sourceY, sourceBits, out, undecided, deposit, offsetOf);
+  template <class Format, bool KeptOffsets, class Deposit, class Count>
+  [[gnu::always_inline]] void SweepWordsIn(PassSteps& steps, std::uint32_t* out, UndecidedRow& undecided,
+                                           Deposit deposit, Count count) const {
+    if (longestRepeat_ > 1) return SweepWords<Format, KeptOffsets, true>(steps, out, undecided, deposit, count);
+    SweepWords<Format, KeptOffsets, false>(steps, out, undecided, deposit, count);
   }
 
-  template <class Format, bool RepeatsTwice, class Deposit, class Offsets>
-  [[gnu::always_inline]] bool SweepPassRepeating(const PassColumns& pass, std::int32_t sourceY,
-                                                 const RowBits& sourceBits, std::uint32_t* out,
-                                                 UndecidedRow& undecided, Deposit deposit, Offsets offsetOf) const {
-    const std::uint8_t* sourceRow = source_.RowBytes(sourceY);
-    // Locals, read once: the pixel stores below could otherwise alias them.
-    const std::vector<std::int32_t>& live = undecided.Live();
-    const std::int32_t* next = std::lower_bound(live.data(), live.data() + live.size(), pass.firstWord);
-    const std::int32_t* const last = live.data() + live.size();
-    const std::int32_t end = pass.firstWord + static_cast<std::int32_t>(pass.words.size());
-    const ColumnWord* words = pass.words.data();
-    const auto firstWord = Index(pass.firstWord);
-    const std::int64_t windowFirst = undecided.First();
-    // Copies too: a store to a word of undecided bits could be one of these.
-    const RowBits bits = sourceBits;
+  template <class Format, bool KeptOffsets, bool RepeatsTwice, class Deposit, class Count>
+  [[gnu::always_inline]] void SweepWords(PassSteps& steps, std::uint32_t* out, UndecidedRow& undecided,
+                                         Deposit deposit, Count count) const {
     std::uint64_t* const openWords = undecided.Words();
     const auto openFirst = Index(undecided.FirstWord());
-    bool emptied = false;
-    for (; next != last && *next < end; ++next) {
-      const auto w = Index(*next);
-      const ColumnWord& columns = words[w - firstWord];
-      const std::uint64_t sourceWord = Bits64(bits, columns.firstSource);
-      if (sourceWord == 0) continue;
+    const std::int64_t windowFirst = undecided.First();
+    for (const std::int32_t w : undecided.Live()) {
+      std::uint64_t open = openWords[Index(w) - openFirst];
+      std::uint32_t* const pixels = out + (std::int64_t{w} * kWordBits - windowFirst);
+      std::size_t met = 0;
+      while (open != 0 && (met < steps.Listed() || steps.template ListMore<Format>()))
+        met = MeetListedSteps<Format, KeptOffsets, RepeatsTwice>(steps, met, w, open, pixels, deposit, count);
+      openWords[Index(w) - openFirst] = open;
+    }
+    undecided.DropEmpty();
+  }
+
+  // Word w meets the listed passes from the met-th on, until its last
+  // undecided pixel (in open) is decided; gives the passes it has met.
+  template <class Format, bool KeptOffsets, bool RepeatsTwice, class Deposit, class Count>
+  [[gnu::always_inline]] std::size_t MeetListedSteps(const PassSteps& steps, std::size_t met, std::int32_t w,
+                                                     std::uint64_t& open, std::uint32_t* pixels, Deposit deposit,
+                                                     Count count) const {
+    const PassStep* const listed = steps.First();
+    const PassStep* const end = listed + steps.Listed();
+    const PassStep* step = listed + met;
+    // A local copy: the pixel stores below could otherwise alias it.
+    std::uint64_t undecided = open;
+    for (; step != end; ++step) {
+      const PassShape& shape = step->shape;
+      if (w < shape.firstWord || w >= shape.endWord) continue;
+      const std::size_t index = Index(w - shape.firstWord);
+      const ColumnWord& columns = shape.words[index];
       // Only the bits of the source columns the word takes are deposited:
       // the rest (past the row's end, say) do not count.
-      std::uint64_t painted = deposit(sourceWord, columns.starts);
+      std::uint64_t painted = deposit(Bits64(step->bits, columns.firstSource), columns.starts);
       painted |= (painted << 1) & columns.repeats;
-      if constexpr (RepeatsTwice) painted = RepeatFurther(painted, columns.repeats, pass.longestRepeat);
-      std::uint64_t& openBits = openWords[w - openFirst];
-      const std::uint64_t hits = painted & openBits;
+      if constexpr (RepeatsTwice) painted = RepeatFurther(painted, columns.repeats, shape.longestRepeat);
+      const std::uint64_t hits = painted & undecided;
       if (hits == 0) continue;
-      openBits &= ~hits;
-      emptied = emptied || openBits == 0;
-      std::uint32_t* pixels = out + (static_cast<std::int64_t>(w) * kWordBits - windowFirst);
+      undecided &= ~hits;
       for (std::uint64_t rest = hits; rest != 0; rest &= rest - 1) {
         const int bit = std::countr_zero(rest);
-        pixels[bit] = source_.At<Format>(sourceRow, std::int64_t{columns.firstSource} + offsetOf(w - firstWord, columns, bit));
+        const std::uint32_t offset = SourceOffset<KeptOffsets>(shape, index, columns, bit, count);
+        pixels[bit] = source_.At<Format>(step->sourceRow, std::int64_t{columns.firstSource} + offset);
       }
+      if (undecided == 0) break;
     }
-    return emptied;
+    open = undecided;
+    return static_cast<std::size_t>(step - listed);
+  }
+
+  // The source column of bit within word index of a pass, as an offset from
+  // the word's first: kept a byte a column, or else the columns that start a
+  // source column up to it, less one, worked out for the pixels a pass
+  // decides only.
+  template <bool KeptOffsets, class Count>
+  [[gnu::always_inline]] static std::uint32_t SourceOffset(const PassShape& shape, std::size_t index,
+                                                           const ColumnWord& columns, int bit, Count count) {
+    if constexpr (KeptOffsets) return shape.offsets[index][Index(bit)];
+    return static_cast<std::uint32_t>(count(columns.starts & (kAllBits >> (kWordBits - 1 - bit)))) - 1;
   }
 
   // Passes that enlarge more than twice (never the command's) repeat a
@@ -1122,7 +1203,11 @@ class BleedRenderer {
   TBleedOptions options_;
   unsigned threads_;
   NonWhiteBits nonWhite_;
+  bool keepsOffsets_;
   std::vector<PassColumns> passes_;
+  std::vector<PassShape> shapes_;
+  // The longest run of repeating columns of any pass.
+  std::int32_t longestRepeat_ = 0;
   ShrinkingPass shrinking_;
   bool hardwareDeposit_;
 };
