@@ -521,53 +521,75 @@ struct ColumnWord {
 // Each of the 64 columns' source column as an offset from the word's first.
 using ColumnOffsets = std::array<std::uint8_t, kWordBits>;
 
-// Pass k's columns, word by word over the output columns it reaches. The
-// offsets, a byte a column, are kept only where all passes' together take
-// no more than the picture's non-white bits (a picture about as high as wide):
-// elsewhere (a very wide picture) they are worked out from the starts.
-struct PassColumns {
-  std::int32_t firstWord = 0;
-  std::vector<ColumnWord> words;
-  std::vector<ColumnOffsets> offsets;  // empty: not kept
-  // The longest run of repeating columns in one word: the shifts needed.
-  std::int32_t longestRepeat = 0;
-};
-
-// Whether the passes keep their columns' offsets (see PassColumns).
-bool KeepsOffsets(const Geometry& g) {
+// Whether the passes keep their columns' offsets (see PassColumnTable).
+bool PassesKeepOffsets(const Geometry& g) {
   const std::int64_t offsetBytes = std::int64_t{g.HighestEnlarging() + 1} * (std::int64_t{g.outputWidth} + kWordBits);
   return offsetBytes <= std::int64_t{g.sourceWidth} * g.sourceHeight / 8;
 }
 
-PassColumns ColumnsOfPass(const Geometry& g, std::int32_t k, bool keepOffsets) {
-  PassColumns pass;
-  const std::int64_t begin = k, end = begin + g.PassWidth(k);
-  pass.firstWord = static_cast<std::int32_t>(begin / kWordBits);
-  pass.words.resize(WordsFor(end) - Index(pass.firstWord));
-  if (keepOffsets) pass.offsets.resize(pass.words.size());
-  std::int32_t repeatRun = 0, previous = -1;
-  ForEachColumnSpan(static_cast<std::uint32_t>(g.sourceWidth), static_cast<std::uint32_t>(g.PassWidth(k)),
-                    [&](std::uint32_t i, std::int32_t column, std::int32_t) {
-                      const std::int64_t x = begin + i;
-                      ColumnWord& word = pass.words[Index(x / kWordBits - pass.firstWord)];
-                      const std::uint64_t bit = std::uint64_t{1} << (x % kWordBits);
-                      const bool opensWord = x == begin || x % kWordBits == 0;
-                      if (opensWord) word.firstSource = static_cast<std::uint32_t>(column);
-                      // Enlarging: 64 columns take at most 64 source columns, in order.
-                      if (keepOffsets)
-                        pass.offsets[Index(x / kWordBits - pass.firstWord)][Index(x % kWordBits)] =
-                            static_cast<std::uint8_t>(static_cast<std::uint32_t>(column) - word.firstSource);
-                      if (opensWord || column != previous) {
-                        word.starts |= bit;
-                        repeatRun = 0;
-                      } else {
-                        word.repeats |= bit;
-                        pass.longestRepeat = std::max(pass.longestRepeat, ++repeatRun);
-                      }
-                      previous = column;
-                    });
-  return pass;
-}
+// Every enlarging pass's columns, an entry per pass and per 64 output columns,
+// the passes of one word side by side: a word meets the passes in turn and so
+// reads its entries in order. A pass's entry for a word it does not reach is
+// empty, and paints nothing there. The offsets, a byte a column, are kept
+// only where all passes' together take no more than the picture's non-white
+// bits (a picture about as high as wide): elsewhere (a very wide picture)
+// they are worked out from the starts.
+class PassColumnTable {
+ public:
+  PassColumnTable(const Geometry& g, unsigned threads)
+      : passes_(Index(std::max(g.HighestEnlarging() + 1, 0))), keepsOffsets_(PassesKeepOffsets(g)) {
+    const std::size_t entries = WordsFor(g.outputWidth) * passes_;
+    words_.resize(entries);
+    if (keepsOffsets_) offsets_.resize(entries);
+    std::vector<std::int32_t> longest(passes_, 0);
+    ShareOut(static_cast<std::int32_t>(passes_), 4, threads, [&](std::int32_t first, std::int32_t last) {
+      for (std::int32_t k = first; k < last; ++k) longest[Index(k)] = FillPass(g, k);
+    });
+    for (const std::int32_t repeat : longest) longestRepeat_ = std::max(longestRepeat_, repeat);
+  }
+
+  // Word w's entries (and offsets, when kept), pass 0 first.
+  const ColumnWord* Entries(std::int64_t w) const { return words_.data() + Index(w) * passes_; }
+  const ColumnOffsets* Offsets(std::int64_t w) const { return offsets_.data() + Index(w) * passes_; }
+  bool KeepsOffsets() const { return keepsOffsets_; }
+  // The longest run of repeating columns in one word: the shifts needed.
+  std::int32_t LongestRepeat() const { return longestRepeat_; }
+
+ private:
+  // Pass k's entries; gives its longest run of repeating columns.
+  std::int32_t FillPass(const Geometry& g, std::int32_t k) {
+    const std::int64_t begin = k;
+    std::int32_t longestRepeat = 0, repeatRun = 0, previous = -1;
+    ForEachColumnSpan(static_cast<std::uint32_t>(g.sourceWidth), static_cast<std::uint32_t>(g.PassWidth(k)),
+                      [&](std::uint32_t i, std::int32_t column, std::int32_t) {
+                        const std::int64_t x = begin + i;
+                        const std::size_t entry = Index(x / kWordBits) * passes_ + Index(k);
+                        ColumnWord& word = words_[entry];
+                        const std::uint64_t bit = std::uint64_t{1} << (x % kWordBits);
+                        const bool opensWord = x == begin || x % kWordBits == 0;
+                        if (opensWord) word.firstSource = static_cast<std::uint32_t>(column);
+                        // Enlarging: 64 columns take at most 64 source columns, in order.
+                        if (keepsOffsets_)
+                          offsets_[entry][Index(x % kWordBits)] =
+                              static_cast<std::uint8_t>(static_cast<std::uint32_t>(column) - word.firstSource);
+                        if (opensWord || column != previous) {
+                          word.starts |= bit;
+                          repeatRun = 0;
+                        } else {
+                          word.repeats |= bit;
+                          longestRepeat = std::max(longestRepeat, ++repeatRun);
+                        }
+                        previous = column;
+                      });
+    return longestRepeat;
+  }
+
+  std::size_t passes_;
+  bool keepsOffsets_;
+  std::vector<ColumnWord> words_;
+  std::vector<ColumnOffsets> offsets_;  // empty: not kept
+  std::int32_t longestRepeat_ = 0;
+};
 
 // The shrinking last pass (shrinking on one axis at least; the other may
 // enlarge): per 64 output columns whether each takes one source column, the
@@ -705,18 +727,9 @@ bool HasHardwareDepositAndCount() {
 #endif
 }
 
-// An enlarging pass's columns, as the word-by-word sweep reads them.
-struct PassShape {
-  const ColumnWord* words = nullptr;
-  const ColumnOffsets* offsets = nullptr;  // null: not kept
-  std::int32_t firstWord = 0, endWord = 0;
-  std::int32_t longestRepeat = 0;
-};
-
-// An enlarging pass as a row meets it: its columns and the source row it
-// reads there.
+// An enlarging pass as an output row meets it: the source row it reads there.
 struct PassStep {
-  PassShape shape;
+  std::int32_t k;
   RowBits bits;
   const std::uint8_t* sourceRow;
 };
@@ -730,10 +743,9 @@ class PassSteps {
   // narrowRows: where the bits of a narrow picture's rows are worked out,
   // room for a row per pass reserved (the steps point into it).
   PassSteps(std::vector<PassStep>& steps, std::vector<RowScratchBits>& narrowRows, std::int32_t top,
-            const PassShape* shapes, const std::int32_t* sourceRows, const NonWhiteBits& nonWhite,
-            const PixelView& source)
-      : steps_(steps), narrowRows_(narrowRows), k_(top), shapes_(shapes), sourceRows_(sourceRows),
-        nonWhite_(nonWhite), source_(source) {
+            const std::int32_t* sourceRows, const NonWhiteBits& nonWhite, const PixelView& source)
+      : steps_(steps), narrowRows_(narrowRows), k_(top), sourceRows_(sourceRows), nonWhite_(nonWhite),
+        source_(source) {
     steps_.clear();
     narrowRows_.clear();
   }
@@ -746,7 +758,7 @@ class PassSteps {
     for (; k_ >= 0 && steps_.size() < before + kListedAtOnce; --k_) {
       const std::int32_t y = sourceRows_[k_];
       const RowBits bits = nonWhite_.Stored() ? nonWhite_.StoredRow(y) : NarrowRow<Format>(y);
-      if (bits.any) steps_.push_back({shapes_[k_], bits, source_.RowBytes(y)});
+      if (bits.any) steps_.push_back({k_, bits, source_.RowBytes(y)});
     }
     return steps_.size() > before;
   }
@@ -762,7 +774,6 @@ class PassSteps {
   std::vector<PassStep>& steps_;
   std::vector<RowScratchBits>& narrowRows_;
   std::int32_t k_;
-  const PassShape* shapes_;
   const std::int32_t* sourceRows_;
   const NonWhiteBits& nonWhite_;
   const PixelView& source_;
@@ -799,16 +810,7 @@ class BleedRenderer {
 
   BleedRenderer(const PixelView& source, const Geometry& geometry, TBleedOptions options, unsigned threads)
       : source_(source), g_(geometry), options_(options), threads_(threads), nonWhite_(source, threads),
-        keepsOffsets_(KeepsOffsets(g_)), passes_(Index(g_.HighestEnlarging() + 1)),
-        hardwareDeposit_(HasHardwareDepositAndCount()) {
-    ShareOut(g_.HighestEnlarging() + 1, 4, threads, [&](std::int32_t first, std::int32_t last) {
-      for (std::int32_t k = first; k < last; ++k) passes_[Index(k)] = ColumnsOfPass(g_, k, keepsOffsets_);
-    });
-    for (const PassColumns& pass : passes_) {
-      longestRepeat_ = std::max(longestRepeat_, pass.longestRepeat);
-      shapes_.push_back({pass.words.data(), pass.offsets.empty() ? nullptr : pass.offsets.data(), pass.firstWord,
-                         pass.firstWord + static_cast<std::int32_t>(pass.words.size()), pass.longestRepeat});
-    }
+        columns_(g_, threads), hardwareDeposit_(HasHardwareDepositAndCount()) {
     if (g_.LastShrinks()) shrinking_ = ShrinkingPassOf(g_);
   }
 
@@ -978,12 +980,13 @@ class BleedRenderer {
   template <class Format>
   void DrawPassesWordByWord(std::int32_t top, const std::int32_t* sourceRows, std::uint32_t* out,
                             RowScratch& scratch) const {
-    PassSteps steps(scratch.steps, scratch.narrowRows, top, shapes_.data(), sourceRows, nonWhite_, source_);
+    PassSteps steps(scratch.steps, scratch.narrowRows, top, sourceRows, nonWhite_, source_);
 #if defined(BLEED_HARDWARE_DEPOSIT)
     if (hardwareDeposit_) return SweepWordsWithHardwareDeposit<Format>(steps, out, scratch.undecided);
 #endif
     UndecidedRow& undecided = scratch.undecided;
-    if (keepsOffsets_) return SweepWordsIn<Format, true>(steps, out, undecided, TPortableDeposit{}, TPortableCount{});
+    if (columns_.KeepsOffsets())
+      return SweepWordsIn<Format, true>(steps, out, undecided, TPortableDeposit{}, TPortableCount{});
     SweepWordsIn<Format, false>(steps, out, undecided, TPortableDeposit{}, TPortableCount{});
   }
 
@@ -993,7 +996,8 @@ class BleedRenderer {
   template <class Format>
   [[gnu::target("bmi2,popcnt")]] void SweepWordsWithHardwareDeposit(PassSteps& steps, std::uint32_t* out,
                                                                     UndecidedRow& undecided) const {
-    if (keepsOffsets_) return SweepWordsIn<Format, true>(steps, out, undecided, THardwareDeposit{}, THardwareCount{});
+    if (columns_.KeepsOffsets())
+      return SweepWordsIn<Format, true>(steps, out, undecided, THardwareDeposit{}, THardwareCount{});
     SweepWordsIn<Format, false>(steps, out, undecided, THardwareDeposit{}, THardwareCount{});
   }
 #endif
@@ -1003,7 +1007,7 @@ class BleedRenderer {
   template <class Format, bool KeptOffsets, class Deposit, class Count>
   [[gnu::always_inline]] void SweepWordsIn(PassSteps& steps, std::uint32_t* out, UndecidedRow& undecided,
                                            Deposit deposit, Count count) const {
-    if (longestRepeat_ > 1) return SweepWords<Format, KeptOffsets, true>(steps, out, undecided, deposit, count);
+    if (columns_.LongestRepeat() > 1) return SweepWords<Format, KeptOffsets, true>(steps, out, undecided, deposit, count);
     SweepWords<Format, KeptOffsets, false>(steps, out, undecided, deposit, count);
   }
 
@@ -1033,24 +1037,22 @@ class BleedRenderer {
     const PassStep* const listed = steps.First();
     const PassStep* const end = listed + steps.Listed();
     const PassStep* step = listed + met;
+    const ColumnWord* const entries = columns_.Entries(w);
     // A local copy: the pixel stores below could otherwise alias it.
     std::uint64_t undecided = open;
     for (; step != end; ++step) {
-      const PassShape& shape = step->shape;
-      if (w < shape.firstWord || w >= shape.endWord) continue;
-      const std::size_t index = Index(w - shape.firstWord);
-      const ColumnWord& columns = shape.words[index];
+      const ColumnWord& columns = entries[step->k];
       // Only the bits of the source columns the word takes are deposited:
       // the rest (past the row's end, say) do not count.
       std::uint64_t painted = deposit(Bits64(step->bits, columns.firstSource), columns.starts);
       painted |= (painted << 1) & columns.repeats;
-      if constexpr (RepeatsTwice) painted = RepeatFurther(painted, columns.repeats, shape.longestRepeat);
+      if constexpr (RepeatsTwice) painted = RepeatFurther(painted, columns.repeats, columns_.LongestRepeat());
       const std::uint64_t hits = painted & undecided;
       if (hits == 0) continue;
       undecided &= ~hits;
       for (std::uint64_t rest = hits; rest != 0; rest &= rest - 1) {
         const int bit = std::countr_zero(rest);
-        const std::uint32_t offset = SourceOffset<KeptOffsets>(shape, index, columns, bit, count);
+        const std::uint32_t offset = SourceOffset<KeptOffsets>(w, step->k, columns, bit, count);
         pixels[bit] = source_.At<Format>(step->sourceRow, std::int64_t{columns.firstSource} + offset);
       }
       if (undecided == 0) break;
@@ -1059,14 +1061,14 @@ class BleedRenderer {
     return static_cast<std::size_t>(step - listed);
   }
 
-  // The source column of bit within word index of a pass, as an offset from
+  // The source column of bit within word w of pass k, as an offset from
   // the word's first: kept a byte a column, or else the columns that start a
   // source column up to it, less one, worked out for the pixels a pass
   // decides only.
   template <bool KeptOffsets, class Count>
-  [[gnu::always_inline]] static std::uint32_t SourceOffset(const PassShape& shape, std::size_t index,
-                                                           const ColumnWord& columns, int bit, Count count) {
-    if constexpr (KeptOffsets) return shape.offsets[index][Index(bit)];
+  [[gnu::always_inline]] std::uint32_t SourceOffset(std::int32_t w, std::int32_t k, const ColumnWord& columns,
+                                                    int bit, Count count) const {
+    if constexpr (KeptOffsets) return columns_.Offsets(w)[k][Index(bit)];
     return static_cast<std::uint32_t>(count(columns.starts & (kAllBits >> (kWordBits - 1 - bit)))) - 1;
   }
 
@@ -1203,11 +1205,7 @@ class BleedRenderer {
   TBleedOptions options_;
   unsigned threads_;
   NonWhiteBits nonWhite_;
-  bool keepsOffsets_;
-  std::vector<PassColumns> passes_;
-  std::vector<PassShape> shapes_;
-  // The longest run of repeating columns of any pass.
-  std::int32_t longestRepeat_ = 0;
+  PassColumnTable columns_;
   ShrinkingPass shrinking_;
   bool hardwareDeposit_;
 };
