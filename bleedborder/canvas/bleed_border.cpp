@@ -98,8 +98,7 @@ void DrawBleedPasses(TBitmap& source, TBitmap& work, TBitmap& composite, std::in
 // Memory, besides the picture: its non-white bits, a bit per pixel packed
 // without row padding (none for a picture narrower than 64 pixels, whose
 // rows are worked out where they are read, so that rows a file claims but
-// does not supply cost nothing); per pass 24 bytes per 64 output columns,
-// and a byte per column where all passes' bytes stay within the bits' size;
+// does not supply cost nothing); per pass 24 bytes per 64 output columns;
 // per thread a band of output (256 KiB; a row wider than that is rendered a
 // band of its columns at a time) and a bit per pixel of the band.
 namespace {
@@ -518,29 +517,16 @@ struct ColumnWord {
   std::uint32_t firstSource = 0;
 };
 
-// Each of the 64 columns' source column as an offset from the word's first.
-using ColumnOffsets = std::array<std::uint8_t, kWordBits>;
-
-// Whether the passes keep their columns' offsets (see PassColumnTable).
-bool PassesKeepOffsets(const Geometry& g) {
-  const std::int64_t offsetBytes = std::int64_t{g.HighestEnlarging() + 1} * (std::int64_t{g.outputWidth} + kWordBits);
-  return offsetBytes <= std::int64_t{g.sourceWidth} * g.sourceHeight / 8;
-}
-
 // Every enlarging pass's columns, an entry per pass and per 64 output columns,
 // the passes of one word side by side: a word meets the passes in turn and so
 // reads its entries in order. A pass's entry for a word it does not reach is
-// empty, and paints nothing there. The offsets, a byte a column, are kept
-// only where all passes' together take no more than the picture's non-white
-// bits (a picture about as high as wide): elsewhere (a very wide picture)
-// they are worked out from the starts.
+// empty, and paints nothing there.
 class PassColumnTable {
  public:
   PassColumnTable(const Geometry& g, unsigned threads)
-      : passes_(Index(std::max(g.HighestEnlarging() + 1, 0))), keepsOffsets_(PassesKeepOffsets(g)) {
+      : passes_(Index(std::max(g.HighestEnlarging() + 1, 0))) {
     const std::size_t entries = WordsFor(g.outputWidth) * passes_;
     words_.resize(entries);
-    if (keepsOffsets_) offsets_.resize(entries);
     std::vector<std::int32_t> longest(passes_, 0);
     ShareOut(static_cast<std::int32_t>(passes_), 4, threads, [&](std::int32_t first, std::int32_t last) {
       for (std::int32_t k = first; k < last; ++k) longest[Index(k)] = FillPass(g, k);
@@ -548,10 +534,8 @@ class PassColumnTable {
     for (const std::int32_t repeat : longest) longestRepeat_ = std::max(longestRepeat_, repeat);
   }
 
-  // Word w's entries (and offsets, when kept), pass 0 first.
+  // Word w's entries, pass 0 first.
   const ColumnWord* Entries(std::int64_t w) const { return words_.data() + Index(w) * passes_; }
-  const ColumnOffsets* Offsets(std::int64_t w) const { return offsets_.data() + Index(w) * passes_; }
-  bool KeepsOffsets() const { return keepsOffsets_; }
   // The longest run of repeating columns in one word: the shifts needed.
   std::int32_t LongestRepeat() const { return longestRepeat_; }
 
@@ -568,10 +552,6 @@ class PassColumnTable {
                         const std::uint64_t bit = std::uint64_t{1} << (x % kWordBits);
                         const bool opensWord = x == begin || x % kWordBits == 0;
                         if (opensWord) word.firstSource = static_cast<std::uint32_t>(column);
-                        // Enlarging: 64 columns take at most 64 source columns, in order.
-                        if (keepsOffsets_)
-                          offsets_[entry][Index(x % kWordBits)] =
-                              static_cast<std::uint8_t>(static_cast<std::uint32_t>(column) - word.firstSource);
                         if (opensWord || column != previous) {
                           word.starts |= bit;
                           repeatRun = 0;
@@ -585,9 +565,7 @@ class PassColumnTable {
   }
 
   std::size_t passes_;
-  bool keepsOffsets_;
   std::vector<ColumnWord> words_;
-  std::vector<ColumnOffsets> offsets_;  // empty: not kept
   std::int32_t longestRepeat_ = 0;
 };
 
@@ -984,10 +962,7 @@ class BleedRenderer {
 #if defined(BLEED_HARDWARE_DEPOSIT)
     if (hardwareDeposit_) return SweepWordsWithHardwareDeposit<Format>(steps, out, scratch.undecided);
 #endif
-    UndecidedRow& undecided = scratch.undecided;
-    if (columns_.KeepsOffsets())
-      return SweepWordsIn<Format, true>(steps, out, undecided, TPortableDeposit{}, TPortableCount{});
-    SweepWordsIn<Format, false>(steps, out, undecided, TPortableDeposit{}, TPortableCount{});
+    SweepWordsIn<Format>(steps, out, scratch.undecided, TPortableDeposit{}, TPortableCount{});
   }
 
 #if defined(BLEED_HARDWARE_DEPOSIT)
@@ -996,22 +971,20 @@ class BleedRenderer {
   template <class Format>
   [[gnu::target("bmi2,popcnt")]] void SweepWordsWithHardwareDeposit(PassSteps& steps, std::uint32_t* out,
                                                                     UndecidedRow& undecided) const {
-    if (columns_.KeepsOffsets())
-      return SweepWordsIn<Format, true>(steps, out, undecided, THardwareDeposit{}, THardwareCount{});
-    SweepWordsIn<Format, false>(steps, out, undecided, THardwareDeposit{}, THardwareCount{});
+    SweepWordsIn<Format>(steps, out, undecided, THardwareDeposit{}, THardwareCount{});
   }
 #endif
 
   // The loop compiled twice: the command's passes never repeat a column on
   // more than one neighbour, and skip the test for it.
-  template <class Format, bool KeptOffsets, class Deposit, class Count>
+  template <class Format, class Deposit, class Count>
   [[gnu::always_inline]] void SweepWordsIn(PassSteps& steps, std::uint32_t* out, UndecidedRow& undecided,
                                            Deposit deposit, Count count) const {
-    if (columns_.LongestRepeat() > 1) return SweepWords<Format, KeptOffsets, true>(steps, out, undecided, deposit, count);
-    SweepWords<Format, KeptOffsets, false>(steps, out, undecided, deposit, count);
+    if (columns_.LongestRepeat() > 1) return SweepWords<Format, true>(steps, out, undecided, deposit, count);
+    SweepWords<Format, false>(steps, out, undecided, deposit, count);
   }
 
-  template <class Format, bool KeptOffsets, bool RepeatsTwice, class Deposit, class Count>
+  template <class Format, bool RepeatsTwice, class Deposit, class Count>
   [[gnu::always_inline]] void SweepWords(PassSteps& steps, std::uint32_t* out, UndecidedRow& undecided,
                                          Deposit deposit, Count count) const {
     std::uint64_t* const openWords = undecided.Words();
@@ -1022,7 +995,7 @@ class BleedRenderer {
       std::uint32_t* const pixels = out + (std::int64_t{w} * kWordBits - windowFirst);
       std::size_t met = 0;
       while (open != 0 && (met < steps.Listed() || steps.template ListMore<Format>()))
-        met = MeetListedSteps<Format, KeptOffsets, RepeatsTwice>(steps, met, w, open, pixels, deposit, count);
+        met = MeetListedSteps<Format, RepeatsTwice>(steps, met, w, open, pixels, deposit, count);
       openWords[Index(w) - openFirst] = open;
     }
     undecided.DropEmpty();
@@ -1030,7 +1003,7 @@ class BleedRenderer {
 
   // Word w meets the listed passes from the met-th on, until its last
   // undecided pixel (in open) is decided; gives the passes it has met.
-  template <class Format, bool KeptOffsets, bool RepeatsTwice, class Deposit, class Count>
+  template <class Format, bool RepeatsTwice, class Deposit, class Count>
   [[gnu::always_inline]] std::size_t MeetListedSteps(const PassSteps& steps, std::size_t met, std::int32_t w,
                                                      std::uint64_t& open, std::uint32_t* pixels, Deposit deposit,
                                                      Count count) const {
@@ -1052,7 +1025,7 @@ class BleedRenderer {
       undecided &= ~hits;
       for (std::uint64_t rest = hits; rest != 0; rest &= rest - 1) {
         const int bit = std::countr_zero(rest);
-        const std::uint32_t offset = SourceOffset<KeptOffsets>(w, step->k, columns, bit, count);
+        const std::uint32_t offset = SourceOffset(columns, bit, count);
         pixels[bit] = source_.At<Format>(step->sourceRow, std::int64_t{columns.firstSource} + offset);
       }
       if (undecided == 0) break;
@@ -1061,14 +1034,10 @@ class BleedRenderer {
     return static_cast<std::size_t>(step - listed);
   }
 
-  // The source column of bit within word w of pass k, as an offset from
-  // the word's first: kept a byte a column, or else the columns that start a
-  // source column up to it, less one, worked out for the pixels a pass
-  // decides only.
-  template <bool KeptOffsets, class Count>
-  [[gnu::always_inline]] std::uint32_t SourceOffset(std::int32_t w, std::int32_t k, const ColumnWord& columns,
-                                                    int bit, Count count) const {
-    if constexpr (KeptOffsets) return columns_.Offsets(w)[k][Index(bit)];
+  // The source column of bit within a word, as an offset from the word's
+  // first: the columns that start a source column up to it, less one.
+  template <class Count>
+  [[gnu::always_inline]] static std::uint32_t SourceOffset(const ColumnWord& columns, int bit, Count count) {
     return static_cast<std::uint32_t>(count(columns.starts & (kAllBits >> (kWordBits - 1 - bit)))) - 1;
   }
 
