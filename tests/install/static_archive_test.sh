@@ -50,4 +50,9 @@ $expected"
 "$BLEED_CXX" -std=c++20 $BLEED_COMPILE_FLAGS "$here/plugin/plugin_host.cpp" $BLEED_LINK_FLAGS -ldl \
   -o "$work/plugin_host"
 [ "$("$work/plugin_host" "$work/plugin.so")" = 51 ] || fail "the plug-in answered $("$work/plugin_host" "$work/plugin.so")"
+# The library inside stays the plug-in's own: it exports none of its names,
+# which would clash with another plug-in's copy of another version.
+leaked=$(nm -D --defined-only "$work/plugin.so" | awk '{ print $3 }' | c++filt |
+  grep -E '^((vtable|typeinfo|typeinfo name|VTT|guard variable) for )?bleedborder::' || true)
+[ -z "$leaked" ] || fail "the plug-in exports the library's names: $(head -5 <<<"$leaked")"
 echo "ported program and plug-in work with libbleedborder.a $version"
