@@ -46,13 +46,15 @@ struct TBleedOptions {
 // table or masks as the 32 bits it converts to) on a composite
 // of this size: one at least as large as the picture placed at (inset,
 // inset), and every pass but the last one enlarging.
-BLEEDBORDER_EXPORT bool BleedDirectFits(TBitmap& source, std::int32_t outputWidth, std::int32_t outputHeight, std::int32_t inset);
+BLEEDBORDER_EXPORT bool BleedDirectFits(TBitmap& source, std::int32_t outputWidth, std::int32_t outputHeight,
+                                        std::int32_t inset);
 
 // The same bytes as DrawBleedPasses (with the pixels no pass paints as
 // options.unpainted says), computed pass by pass a row of the composite at a
 // time. Returns false, drawing nothing, unless BleedDirectFits and composite
 // is a 32-bit BI_RGB section.
-BLEEDBORDER_EXPORT bool DrawBleedDirect(TBitmap& source, TBitmap& composite, std::int32_t inset, TBleedOptions options = {});
+BLEEDBORDER_EXPORT bool DrawBleedDirect(TBitmap& source, TBitmap& composite, std::int32_t inset,
+                                        TBleedOptions options = {});
 
 struct TBandOptions {
   // 0: as many as pay for themselves.
@@ -70,10 +72,10 @@ struct TBandOptions {
 // taken is the picture's, a bit per pixel of it, and a few bands. Everything
 // the rendering needs is made before the file is created. Returns false,
 // creating no file, when DrawBleedDirect could not draw.
-BLEEDBORDER_EXPORT bool StoreBleedDirect(TBitmap& source, TBitmap& composite, std::int32_t inset, const std::string& fileName,
-                      TBandOptions options = {});
+BLEEDBORDER_EXPORT bool StoreBleedDirect(TBitmap& source, TBitmap& composite, std::int32_t inset,
+                                         const std::string& fileName, TBandOptions options = {});
 // The same written to a stream, as composite.StoreStream would write it.
 BLEEDBORDER_EXPORT bool StoreBleedDirect(TBitmap& source, TBitmap& composite, std::int32_t inset, TStream& stream,
-                      TBandOptions options = {});
+                                         TBandOptions options = {});
 
 }  // namespace bleedborder

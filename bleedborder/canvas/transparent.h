@@ -15,8 +15,8 @@ BLEEDBORDER_EXPORT gdi::HBITMAP BuildMask(gdi::HBITMAP bitmap, gdi::HPALETTE pal
 // Copies the source pixels whose mask bit is 0, leaving the destination under
 // mask bits 1. Always true.
 BLEEDBORDER_EXPORT bool MaskedStretch(gdi::HDC dest, std::int32_t destX, std::int32_t destY, std::int32_t destWidth,
-                   std::int32_t destHeight, gdi::HDC source, std::int32_t sourceX, std::int32_t sourceY,
-                   std::int32_t sourceWidth, std::int32_t sourceHeight, gdi::HDC mask, std::int32_t maskX,
-                   std::int32_t maskY) REQUIRES(LibraryLock);
+                                      std::int32_t destHeight, gdi::HDC source, std::int32_t sourceX,
+                                      std::int32_t sourceY, std::int32_t sourceWidth, std::int32_t sourceHeight,
+                                      gdi::HDC mask, std::int32_t maskX, std::int32_t maskY) REQUIRES(LibraryLock);
 
 }  // namespace bleedborder

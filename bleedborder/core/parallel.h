@@ -29,7 +29,7 @@ BLEEDBORDER_EXPORT unsigned ThreadsFor(std::int64_t count, std::int64_t itemCost
 BLEEDBORDER_EXPORT void ShareOut(std::int32_t count, std::int32_t chunk, unsigned threads, const TChunkWork& work);
 // The same with the threads started by starter (tests make it fail).
 BLEEDBORDER_EXPORT void ShareOut(std::int32_t count, std::int32_t chunk, unsigned threads, const TChunkWork& work,
-              const TThreadStarter& starter);
+                                 const TThreadStarter& starter);
 
 // Work on the items [first, last) by the thread numbered worker: 0 is the
 // calling thread, the others 1 .. threads - 1, so that each may keep
@@ -40,9 +40,10 @@ using TWorkerChunkWork = std::function<void(unsigned worker, std::int32_t first,
 // file, say): a thread makes a chunk, waits until every earlier chunk has
 // been handed on, then hands its own on, one thread at a time. While one
 // thread hands on, the others make the next chunks.
-BLEEDBORDER_EXPORT void ShareOutInOrder(std::int32_t count, std::int32_t chunk, unsigned threads, const TWorkerChunkWork& make,
-                     const TWorkerChunkWork& handOn);
-BLEEDBORDER_EXPORT void ShareOutInOrder(std::int32_t count, std::int32_t chunk, unsigned threads, const TWorkerChunkWork& make,
-                     const TWorkerChunkWork& handOn, const TThreadStarter& starter);
+BLEEDBORDER_EXPORT void ShareOutInOrder(std::int32_t count, std::int32_t chunk, unsigned threads,
+                                        const TWorkerChunkWork& make, const TWorkerChunkWork& handOn);
+BLEEDBORDER_EXPORT void ShareOutInOrder(std::int32_t count, std::int32_t chunk, unsigned threads,
+                                        const TWorkerChunkWork& make, const TWorkerChunkWork& handOn,
+                                        const TThreadStarter& starter);
 
 }  // namespace bleedborder

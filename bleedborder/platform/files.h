@@ -47,8 +47,8 @@ BLEEDBORDER_EXPORT std::string SysErrorMessage(DWORD code);
 // the file messages use it.
 BLEEDBORDER_EXPORT std::string TrimmedErrorMessage(DWORD code);
 
-BLEEDBORDER_EXPORT HANDLE CreateFileA(const char* name, DWORD access, DWORD shareMode, void* security, DWORD disposition,
-                   DWORD flags, HANDLE templateFile);
+BLEEDBORDER_EXPORT HANDLE CreateFileA(const char* name, DWORD access, DWORD shareMode, void* security,
+                                      DWORD disposition, DWORD flags, HANDLE templateFile);
 // The bytes moved go to *done (0 when the call fails).
 BLEEDBORDER_EXPORT BOOL ReadFile(HANDLE file, void* buffer, DWORD count, DWORD* done, void* overlapped);
 BLEEDBORDER_EXPORT BOOL WriteFile(HANDLE file, const void* buffer, DWORD count, DWORD* done, void* overlapped);

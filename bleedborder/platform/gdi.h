@@ -220,8 +220,8 @@ BLEEDBORDER_EXPORT BOOL DeleteDC(HDC dc);
 
 // ---- Bitmaps -------------------------------------------------------------
 
-BLEEDBORDER_EXPORT HBITMAP CreateDIBSection(HDC dc, const BITMAPINFO* info, UINT usage, void** bits, sys::HANDLE section,
-                         DWORD offset);
+BLEEDBORDER_EXPORT HBITMAP CreateDIBSection(HDC dc, const BITMAPINFO* info, UINT usage, void** bits,
+                                            sys::HANDLE section, DWORD offset);
 // A device-dependent bitmap: monochrome when planes x bits is 1, else
 // compatible with the screen; bits (rows of 2-byte-aligned words, top first)
 // may be null.
@@ -232,19 +232,20 @@ BLEEDBORDER_EXPORT HBITMAP CreateCompatibleBitmap(HDC dc, int width, int height)
 // are decoded from bits (BI_RGB, BI_BITFIELDS, BI_RLE8, BI_RLE4).
 // Compressed data is read up to info's biSizeImage bytes, which bits must hold.
 BLEEDBORDER_EXPORT HBITMAP CreateDIBitmap(HDC dc, const BITMAPINFOHEADER* header, DWORD init, const void* bits,
-                       const BITMAPINFO* info, UINT usage);
+                                          const BITMAPINFO* info, UINT usage);
 // The same, with the number of bytes at bits: compressed data is never read
 // past bitsSize, whatever the header says, and uncompressed data gives only
 // the whole rows that bitsSize holds.
 BLEEDBORDER_EXPORT HBITMAP CreateDIBitmap(HDC dc, const BITMAPINFOHEADER* header, DWORD init, const void* bits,
-                       const BITMAPINFO* info, UINT usage, std::size_t bitsSize);
+                                          const BITMAPINFO* info, UINT usage, std::size_t bitsSize);
 // Copies the object's description: BITMAP (bitmap), DIBSECTION (section),
 // WORD entry count (palette), LOGPEN, LOGBRUSH, LOGFONTA. Returns the bytes
 // written, 0 on failure.
 BLEEDBORDER_EXPORT int GetObjectA(HGDIOBJ object, int size, void* out);
 // Converts lines of bitmap into the format of info (bits null: fills only the
 // header and colour table). Returns the lines copied.
-BLEEDBORDER_EXPORT int GetDIBits(HDC dc, HBITMAP bitmap, UINT start, UINT lines, void* bits, BITMAPINFO* info, UINT usage);
+BLEEDBORDER_EXPORT int GetDIBits(HDC dc, HBITMAP bitmap, UINT start, UINT lines, void* bits, BITMAPINFO* info,
+                                 UINT usage);
 // Colour table of the section selected into dc.
 BLEEDBORDER_EXPORT UINT GetDIBColorTable(HDC dc, UINT start, UINT count, RGBQUAD* colors);
 BLEEDBORDER_EXPORT UINT SetDIBColorTable(HDC dc, UINT start, UINT count, const RGBQUAD* colors);
@@ -265,10 +266,10 @@ BLEEDBORDER_EXPORT UINT RealizePalette(HDC dc);
 BLEEDBORDER_EXPORT BOOL PatBlt(HDC dc, int x, int y, int width, int height, DWORD rop);
 BLEEDBORDER_EXPORT int FillRect(HDC dc, const RECT* rect, HBRUSH brush);
 BLEEDBORDER_EXPORT BOOL BitBlt(HDC dc, int x, int y, int width, int height, HDC src, int srcX, int srcY, DWORD rop);
-BLEEDBORDER_EXPORT BOOL StretchBlt(HDC dc, int x, int y, int width, int height, HDC src, int srcX, int srcY, int srcWidth,
-                int srcHeight, DWORD rop);
+BLEEDBORDER_EXPORT BOOL StretchBlt(HDC dc, int x, int y, int width, int height, HDC src, int srcX, int srcY,
+                                   int srcWidth, int srcHeight, DWORD rop);
 BLEEDBORDER_EXPORT BOOL MaskBlt(HDC dc, int x, int y, int width, int height, HDC src, int srcX, int srcY, HBITMAP mask,
-             int maskX, int maskY, DWORD rop4);
+                                int maskX, int maskY, DWORD rop4);
 BLEEDBORDER_EXPORT COLORREF GetPixel(HDC dc, int x, int y);
 
 // ---- State ---------------------------------------------------------------

@@ -26,9 +26,12 @@ soname=$(readelf -d "$lib/libbleedborder.so.1.0.0" | sed -n 's/.*(SONAME).*\[\(.
 # functions and templates that the library's code instantiated (exported by
 # the standard headers themselves, so that every object shares one copy), and
 # the sanitizer runtime's markers.
-nm -D --defined-only "$lib/libbleedborder.so.1.0.0" | awk '{ print $3 }' | c++filt >"$work/exports.txt"
-grep -v -E '^((vtable|typeinfo|typeinfo name|VTT|guard variable) for )?([^ (]+ )?(bleedborder|std|__gnu_cxx)::|^__odr_asan\.' \
-  "$work/exports.txt" >"$work/foreign_exports.txt" || true
+nm -D --defined-only "$lib/libbleedborder.so.1.0.0" | awk '{ print $3 }' >"$work/exports.mangled"
+c++filt <"$work/exports.mangled" >"$work/exports.txt"
+# By the mangled names: _Z, a vtable, type information or guard prefix, a
+# local entity, a function type, a nested or const name, then the namespace.
+grep -v -E '^_Z(TV|TI|TS|TT|GV|TH|TW)?Z?(P?F)?(N[KVr]*)?(11bleedborder|St|9__gnu_cxx)|^__odr_asan\.' \
+  "$work/exports.mangled" | c++filt >"$work/foreign_exports.txt" || true
 [ ! -s "$work/foreign_exports.txt" ] || fail "exported outside namespace bleedborder:
 $(head -20 "$work/foreign_exports.txt")"
 undeclared=$(grep -oE 'bleedborder::((gdi|sys|raster|fs)::)?~?[A-Za-z_][A-Za-z0-9_]*' "$work/exports.txt" |
