@@ -4,7 +4,10 @@
 #   bin/bleedborder                      the tool             (component tool)
 #   share/man/man1/bleedborder.1.gz      its manual page      (component tool)
 #   lib/libbleedborder.a                 the library          (component library)
-#   include/bleedborder/{core,platform,image,canvas}/*.h
+#   or, built with -DBUILD_SHARED_LIBS=ON,
+#   lib/libbleedborder.so.1.0.0, lib/libbleedborder.so.1 -> it   (component runtime)
+#   lib/libbleedborder.so -> libbleedborder.so.1                 (component library)
+#   include/bleedborder/{core,platform,image,canvas}/*.h, version.h, export.h
 #   lib/cmake/bleedborder/               find_package(bleedborder)
 #   lib/pkgconfig/bleedborder.pc         pkg-config bleedborder
 
@@ -25,6 +28,9 @@ add_custom_command(
 add_custom_target(bleed_manpage ALL DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/bleedborder.1.gz)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/bleedborder.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tool)
 
+# The shared object and its soname link are what a program runs with
+# (runtime); the name a program links with, like the archive, is part of
+# the development files (library).
 install(TARGETS bleed EXPORT bleedborderTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT library
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library)
@@ -44,9 +50,12 @@ install(DIRECTORY bleedborder
   PATTERN "gdi_raii.h" EXCLUDE
   PATTERN "resource_manager.h" EXCLUDE
   PATTERN "picture_colors.h" EXCLUDE)
+install(FILES ${BLEED_GENERATED_INCLUDE_DIR}/bleedborder/version.h ${BLEED_GENERATED_INCLUDE_DIR}/bleedborder/export.h
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/bleedborder COMPONENT library)
 
-# The CMake package: bleedborder::bleedborder, which brings its include
-# directory, C++20 and Threads::Threads.
+# The CMake package: bleedborder::bleedborder (the archive or the shared
+# library, whichever was built), which brings its include directory, C++20
+# and Threads::Threads.
 install(EXPORT bleedborderTargets NAMESPACE bleedborder::
   DESTINATION ${BLEED_CMAKE_PACKAGE_DIR} COMPONENT library)
 configure_package_config_file(cmake/bleedborderConfig.cmake.in

@@ -63,19 +63,21 @@ void DrawBleedPasses(TBitmap& source, TBitmap& work, TBitmap& composite, std::in
 // column x reads source column C_k(x), with C_k non-decreasing in x.
 //
 // Each output row keeps a bitset of its pixels still undecided. The picture
-// decides its non-white pixels; then the passes run from the highest down.
-// For pass k a source row's non-white pixels are known as a bitset too, and
-// C_k turns it into the bitset of output columns whose sample is not white:
-// 64 columns take at most 64 source columns in order, so one bit deposit
-// places the source bits on the first column of each source column, and a
-// shift copies each onto the columns that repeat it. Those bits AND the
-// undecided ones are the pixels the pass decides. A row is done when no pixel
-// is undecided; a source row with no non-white pixel costs nothing.
+// decides its non-white pixels; then each word of 64 columns that still holds
+// an undecided pixel meets the passes from the highest down until none is
+// left, its undecided bits in a register. For pass k a source row's
+// non-white pixels are known as a bitset too, and C_k turns it into the
+// bitset of output columns whose sample is not white: 64 columns take at
+// most 64 source columns in order, so one bit deposit places the source bits
+// on the first column of each source column, and a shift copies each onto the
+// columns that repeat it. Those bits AND the undecided ones are the pixels
+// the pass decides. A pass whose source row has no non-white pixel is left
+// out of the row's list of passes, which is made as far as its words need.
 //
 // Cost per output row: a word per 64 columns of the picture's row and one
 // sample per decided pixel; per pass, nothing when its source row is white,
 // else a word of each bitset (and a bit deposit) for every 64 columns that
-// still hold an undecided pixel. So a pixel costs at most (passes + 1) / 64
+// still hold an undecided pixel when they meet it. So a pixel costs at most (passes + 1) / 64
 // reads of each bitset, whatever the picture: 3 of each for 12 megapixels
 // (189 passes). A picture that has colour in every 64 columns of every row
 // while many pixels see only white through most passes comes near it: a
@@ -87,7 +89,8 @@ void DrawBleedPasses(TBitmap& source, TBitmap& work, TBitmap& composite, std::in
 // columns and a block of at most 2 x 2 source pixels per pixel it decides
 // (per undecided pixel in the one word that holds the block of two columns).
 //
-// The picture is read as it was loaded: 24 and 32 bits directly, 1 to 16
+// The picture is read as it was loaded: 24 and 32 bits directly (a 32-bit
+// device bitmap, as a run-length compressed file is decoded to, too), 1 to 16
 // bits through a table of each value's colour (its colour table or masks
 // applied once per value), 32 bits with other masks a pixel at a time; the
 // colours are those its conversion to 32 bits would give.
@@ -95,8 +98,7 @@ void DrawBleedPasses(TBitmap& source, TBitmap& work, TBitmap& composite, std::in
 // Memory, besides the picture: its non-white bits, a bit per pixel packed
 // without row padding (none for a picture narrower than 64 pixels, whose
 // rows are worked out where they are read, so that rows a file claims but
-// does not supply cost nothing); per pass 24 bytes per 64 output columns,
-// and a byte per column where all passes' bytes stay within the bits' size;
+// does not supply cost nothing); per pass 24 bytes per 64 output columns;
 // per thread a band of output (256 KiB; a row wider than that is rendered a
 // band of its columns at a time) and a bit per pixel of the band.
 namespace {
@@ -142,7 +144,8 @@ struct TDecoded {
 // The pixels of a section in device order: row 0 is the top row, whichever
 // order the rows have in memory. A composite is a 32-bit BI_RGB section; a
 // picture may be a 24-bit one too, read as it is, or one of 1, 4, 8, 16 or 32
-// bits with a colour table or masks, read through them a pixel at a time.
+// bits with a colour table or masks, read through them a pixel at a time, or
+// a 32-bit device bitmap (a run-length compressed file loads as one).
 class PixelView {
  public:
   enum class Depths : std::uint8_t { Only32, Any };
@@ -152,8 +155,9 @@ class PixelView {
   static std::optional<PixelView> Of(TBitmap& bitmap, Depths depths) {
     TLibraryHold hold;
     const TBitmapImage& image = bitmap.SharedImage();
+    if (!image.SectionHandle) return depths == Depths::Any ? OfDeviceBitmap(image) : std::nullopt;
     const gdi::DIBSECTION& section = image.Section;
-    if (!image.SectionHandle || !section.dsBm.bmBits) return std::nullopt;
+    if (!section.dsBm.bmBits) return std::nullopt;
     const std::int32_t bitCount = section.dsBmih.biBitCount;
     const bool plain = section.dsBmih.biCompression == gdi::BI_RGB && (bitCount == 32 || bitCount == 24);
     if (depths == Depths::Only32 && (!plain || bitCount != 32)) return std::nullopt;
@@ -212,6 +216,18 @@ class PixelView {
             std::shared_ptr<const std::vector<std::uint32_t>> lookup)
       : bits_(bits), width_(width), height_(height), bitsPerPixel_(bitsPerPixel), stride_(stride), topDown_(topDown),
         colors_(colors), lookup_(std::move(lookup)), lookupData_(lookup_ ? lookup_->data() : nullptr) {}
+
+  // A device bitmap's pixels are plain 32-bit colours, the very words its
+  // conversion to 32 bits copies (with the fourth byte 0, which the
+  // renderer ignores anyway): read as they are, no converted copy is made.
+  static std::optional<PixelView> OfDeviceBitmap(const TBitmapImage& image) REQUIRES(LibraryLock) {
+    const std::optional<gdi::BITMAP> pixels = gdi::DeviceBitmapPixels(image.BitmapHandle);
+    if (!pixels || pixels->bmWidth <= 0 || pixels->bmHeight <= 0 ||
+        pixels->bmWidthBytes < std::int64_t{pixels->bmWidth} * 4)
+      return std::nullopt;
+    return PixelView(static_cast<std::uint8_t*>(pixels->bmBits), pixels->bmWidth, pixels->bmHeight,
+                     pixels->bmBitsPixel, pixels->bmWidthBytes, true, std::nullopt, nullptr);
+  }
 
   // Each value's colour worked out once (at most 65536 of them, 256 KiB),
   // rather than a pixel at a time through the table or the masks.
@@ -344,13 +360,18 @@ class NonWhiteBits {
     });
   }
 
+  // Whether every row's bits are kept (and so may be held side by side).
+  bool Stored() const { return stored_; }
+  // Row y's bits when they are kept.
+  RowBits StoredRow(std::int32_t y) const {
+    return {bits_.data(), std::uint64_t(width_) * std::uint64_t(y),
+            ((anyInRow_[Index(y / kWordBits)] >> (y % kWordBits)) & 1) != 0};
+  }
+
   // Row y's bits, in scratch when they are worked out here.
   template <class Format>
   RowBits Row(std::int32_t y, RowScratchBits& scratch) const {
-    if (stored_) {
-      return {bits_.data(), std::uint64_t(width_) * std::uint64_t(y),
-              ((anyInRow_[Index(y / kWordBits)] >> (y % kWordBits)) & 1) != 0};
-    }
+    if (stored_) return StoredRow(y);
     scratch = {NonWhite<Format>(source_.RowBytes(y), 0, width_), 0};
     return {scratch.data(), 0, scratch[0] != 0};
   }
@@ -496,70 +517,57 @@ struct ColumnWord {
   std::uint32_t firstSource = 0;
 };
 
-// Each of the 64 columns' source column as an offset from the word's first.
-using ColumnOffsets = std::array<std::uint8_t, kWordBits>;
-
-// Pass k's columns, word by word over the output columns it reaches. The
-// offsets, a byte a column, are kept only where all passes' together take
-// no more than the picture's non-white bits (a picture about as high as wide):
-// elsewhere (a very wide picture) they are worked out from the starts.
-struct PassColumns {
-  std::int32_t firstWord = 0;
-  std::vector<ColumnWord> words;
-  std::vector<ColumnOffsets> offsets;  // empty: not kept
-  // The longest run of repeating columns in one word: the shifts needed.
-  std::int32_t longestRepeat = 0;
-};
-
-// The source column of bit within a word, as an offset from the word's
-// first: the columns that start a source column up to it, less one. Worked
-// out for the pixels a pass decides only, rather than kept a byte a column.
-template <class Count>
-struct TCountedOffsets {
-  std::uint32_t operator()(std::size_t, const ColumnWord& word, int bit) const {
-    return static_cast<std::uint32_t>(Count{}(word.starts & (kAllBits >> (kWordBits - 1 - bit)))) - 1;
+// Every enlarging pass's columns, an entry per pass and per 64 output columns,
+// the passes of one word side by side: a word meets the passes in turn and so
+// reads its entries in order. A pass's entry for a word it does not reach is
+// empty, and paints nothing there.
+class PassColumnTable {
+ public:
+  PassColumnTable(const Geometry& g, unsigned threads)
+      : passes_(Index(std::max(g.HighestEnlarging() + 1, 0))) {
+    const std::size_t entries = WordsFor(g.outputWidth) * passes_;
+    words_.resize(entries);
+    std::vector<std::int32_t> longest(passes_, 0);
+    ShareOut(static_cast<std::int32_t>(passes_), 4, threads, [&](std::int32_t first, std::int32_t last) {
+      for (std::int32_t k = first; k < last; ++k) longest[Index(k)] = FillPass(g, k);
+    });
+    for (const std::int32_t repeat : longest) longestRepeat_ = std::max(longestRepeat_, repeat);
   }
-};
-struct TKeptOffsets {
-  const ColumnOffsets* offsets;
-  std::uint32_t operator()(std::size_t index, const ColumnWord&, int bit) const { return offsets[index][Index(bit)]; }
-};
 
-// Whether the passes keep their columns' offsets (see PassColumns).
-bool KeepsOffsets(const Geometry& g) {
-  const std::int64_t offsetBytes = std::int64_t{g.HighestEnlarging() + 1} * (std::int64_t{g.outputWidth} + kWordBits);
-  return offsetBytes <= std::int64_t{g.sourceWidth} * g.sourceHeight / 8;
-}
+  // Word w's entries, pass 0 first.
+  const ColumnWord* Entries(std::int64_t w) const { return words_.data() + Index(w) * passes_; }
+  // The longest run of repeating columns in one word: the shifts needed.
+  std::int32_t LongestRepeat() const { return longestRepeat_; }
 
-PassColumns ColumnsOfPass(const Geometry& g, std::int32_t k, bool keepOffsets) {
-  PassColumns pass;
-  const std::int64_t begin = k, end = begin + g.PassWidth(k);
-  pass.firstWord = static_cast<std::int32_t>(begin / kWordBits);
-  pass.words.resize(WordsFor(end) - Index(pass.firstWord));
-  if (keepOffsets) pass.offsets.resize(pass.words.size());
-  std::int32_t repeatRun = 0, previous = -1;
-  ForEachColumnSpan(static_cast<std::uint32_t>(g.sourceWidth), static_cast<std::uint32_t>(g.PassWidth(k)),
-                    [&](std::uint32_t i, std::int32_t column, std::int32_t) {
-                      const std::int64_t x = begin + i;
-                      ColumnWord& word = pass.words[Index(x / kWordBits - pass.firstWord)];
-                      const std::uint64_t bit = std::uint64_t{1} << (x % kWordBits);
-                      const bool opensWord = x == begin || x % kWordBits == 0;
-                      if (opensWord) word.firstSource = static_cast<std::uint32_t>(column);
-                      // Enlarging: 64 columns take at most 64 source columns, in order.
-                      if (keepOffsets)
-                        pass.offsets[Index(x / kWordBits - pass.firstWord)][Index(x % kWordBits)] =
-                            static_cast<std::uint8_t>(static_cast<std::uint32_t>(column) - word.firstSource);
-                      if (opensWord || column != previous) {
-                        word.starts |= bit;
-                        repeatRun = 0;
-                      } else {
-                        word.repeats |= bit;
-                        pass.longestRepeat = std::max(pass.longestRepeat, ++repeatRun);
-                      }
-                      previous = column;
-                    });
-  return pass;
-}
+ private:
+  // Pass k's entries; gives its longest run of repeating columns.
+  std::int32_t FillPass(const Geometry& g, std::int32_t k) {
+    const std::int64_t begin = k;
+    std::int32_t longestRepeat = 0, repeatRun = 0, previous = -1;
+    ForEachColumnSpan(static_cast<std::uint32_t>(g.sourceWidth), static_cast<std::uint32_t>(g.PassWidth(k)),
+                      [&](std::uint32_t i, std::int32_t column, std::int32_t) {
+                        const std::int64_t x = begin + i;
+                        const std::size_t entry = Index(x / kWordBits) * passes_ + Index(k);
+                        ColumnWord& word = words_[entry];
+                        const std::uint64_t bit = std::uint64_t{1} << (x % kWordBits);
+                        const bool opensWord = x == begin || x % kWordBits == 0;
+                        if (opensWord) word.firstSource = static_cast<std::uint32_t>(column);
+                        if (opensWord || column != previous) {
+                          word.starts |= bit;
+                          repeatRun = 0;
+                        } else {
+                          word.repeats |= bit;
+                          longestRepeat = std::max(longestRepeat, ++repeatRun);
+                        }
+                        previous = column;
+                      });
+    return longestRepeat;
+  }
+
+  std::size_t passes_;
+  std::vector<ColumnWord> words_;
+  std::int32_t longestRepeat_ = 0;
+};
 
 // The shrinking last pass (shrinking on one axis at least; the other may
 // enlarge): per 64 output columns whether each takes one source column, the
@@ -697,6 +705,58 @@ bool HasHardwareDepositAndCount() {
 #endif
 }
 
+// An enlarging pass as an output row meets it: the source row it reads there.
+struct PassStep {
+  std::int32_t k;
+  RowBits bits;
+  const std::uint8_t* sourceRow;
+};
+
+// The passes an output row meets, highest first, listed a few at a time as
+// its words reach them; those whose source row is white are left out.
+class PassSteps {
+  static constexpr std::size_t kListedAtOnce = 8;
+
+ public:
+  // narrowRows: where the bits of a narrow picture's rows are worked out,
+  // room for a row per pass reserved (the steps point into it).
+  PassSteps(std::vector<PassStep>& steps, std::vector<RowScratchBits>& narrowRows, std::int32_t top,
+            const std::int32_t* sourceRows, const NonWhiteBits& nonWhite, const PixelView& source)
+      : steps_(steps), narrowRows_(narrowRows), k_(top), sourceRows_(sourceRows), nonWhite_(nonWhite),
+        source_(source) {
+    steps_.clear();
+    narrowRows_.clear();
+  }
+  std::size_t Listed() const { return steps_.size(); }
+  const PassStep* First() const { return steps_.data(); }
+  // Lists a few more passes; false when none is left.
+  template <class Format>
+  bool ListMore() {
+    const std::size_t before = steps_.size();
+    for (; k_ >= 0 && steps_.size() < before + kListedAtOnce; --k_) {
+      const std::int32_t y = sourceRows_[k_];
+      const RowBits bits = nonWhite_.Stored() ? nonWhite_.StoredRow(y) : NarrowRow<Format>(y);
+      if (bits.any) steps_.push_back({k_, bits, source_.RowBytes(y)});
+    }
+    return steps_.size() > before;
+  }
+
+ private:
+  template <class Format>
+  RowBits NarrowRow(std::int32_t y) {
+    const RowBits bits = nonWhite_.Row<Format>(y, narrowRows_.emplace_back());
+    if (!bits.any) narrowRows_.pop_back();
+    return bits;
+  }
+
+  std::vector<PassStep>& steps_;
+  std::vector<RowScratchBits>& narrowRows_;
+  std::int32_t k_;
+  const std::int32_t* sourceRows_;
+  const NonWhiteBits& nonWhite_;
+  const PixelView& source_;
+};
+
 class BleedRenderer {
  public:
   // What a thread renders rows with; widestWindow: the most columns of a row
@@ -705,7 +765,9 @@ class BleedRenderer {
    public:
     RowScratch(const Geometry& g, std::int64_t widestWindow)
         : undecided(widestWindow), blockBits(g.LastShrinks() ? WordsFor(g.sourceWidth) + 1 : 0),
-          sourceRows(Index(std::max(g.HighestEnlarging() + 1, 0))) {}
+          sourceRows(Index(std::max(g.HighestEnlarging() + 1, 0))) {
+      narrowRows.reserve(sourceRows.size());
+    }
 
    private:
     friend class BleedRenderer;
@@ -715,6 +777,10 @@ class BleedRenderer {
     std::vector<const std::uint8_t*> blockLines;
     // The source row each enlarging pass reads for the row being rendered.
     std::vector<std::int32_t> sourceRows;
+    // The passes of the row being rendered that read a source row with colour,
+    // and a narrow picture's bits of those rows.
+    std::vector<PassStep> steps;
+    std::vector<RowScratchBits> narrowRows;
     RowScratchBits rowBits{};
     // Whether the next row starts white (see RenderRowIn).
     bool whiteFirst = false;
@@ -722,11 +788,7 @@ class BleedRenderer {
 
   BleedRenderer(const PixelView& source, const Geometry& geometry, TBleedOptions options, unsigned threads)
       : source_(source), g_(geometry), options_(options), threads_(threads), nonWhite_(source, threads),
-        passes_(Index(g_.HighestEnlarging() + 1)), hardwareDeposit_(HasHardwareDepositAndCount()) {
-    const bool keepOffsets = KeepsOffsets(g_);
-    ShareOut(g_.HighestEnlarging() + 1, 4, threads, [&](std::int32_t first, std::int32_t last) {
-      for (std::int32_t k = first; k < last; ++k) passes_[Index(k)] = ColumnsOfPass(g_, k, keepOffsets);
-    });
+        columns_(g_, threads), hardwareDeposit_(HasHardwareDepositAndCount()) {
     if (g_.LastShrinks()) shrinking_ = ShrinkingPassOf(g_);
   }
 
@@ -776,11 +838,7 @@ class BleedRenderer {
       if (!undecided.Done() && DrawShrinkingPass<Format>(y, out, scratch)) undecided.DropEmpty();
       --k;
     }
-    for (; k >= 0 && !undecided.Done(); --k) {
-      const std::int32_t sourceY = sourceRows[k];
-      const RowBits bits = nonWhite_.Row<Format>(sourceY, scratch.rowBits);
-      if (bits.any && DrawPass<Format>(passes_[Index(k)], sourceY, bits, out, undecided)) undecided.DropEmpty();
-    }
+    if (k >= 0 && !undecided.Done()) DrawPassesWordByWord<Format>(k, sourceRows, out, scratch);
     if (!paintsWhite) return;
     if (!whiteFirst && !undecided.Done()) PaintWhite(out, undecided);
     scratch.whiteFirst = undecided.Live().size() * 4 >= WordsFor(end) - Index(undecided.FirstWord());
@@ -891,87 +949,96 @@ class BleedRenderer {
     }
   }
 
-  // Pass k (enlarging) over an output row, reading source row sourceY; true
-  // when it decides the last undecided pixel of a word.
+  // Enlarging passes top down to 0 over an output row, a word of undecided
+  // pixels at a time: each word meets the passes in order until its last
+  // pixel is decided, its undecided bits held in a register, and leaves the
+  // rest untried. The passes are listed as the words reach them, those whose
+  // source row is white left out, so that a row whose words are all decided
+  // by the first few passes costs no more.
   template <class Format>
-  bool DrawPass(const PassColumns& pass, std::int32_t sourceY, const RowBits& sourceBits, std::uint32_t* out,
-                UndecidedRow& undecided) const {
+  void DrawPassesWordByWord(std::int32_t top, const std::int32_t* sourceRows, std::uint32_t* out,
+                            RowScratch& scratch) const {
+    PassSteps steps(scratch.steps, scratch.narrowRows, top, sourceRows, nonWhite_, source_);
 #if defined(BLEED_HARDWARE_DEPOSIT)
-    if (hardwareDeposit_) return DrawPassWithHardwareDeposit<Format>(pass, sourceY, sourceBits, out, undecided);
+    if (hardwareDeposit_) return SweepWordsWithHardwareDeposit<Format>(steps, out, scratch.undecided);
 #endif
-    if (!pass.offsets.empty())
-      return SweepPass<Format>(pass, sourceY, sourceBits, out, undecided, TPortableDeposit{},
-                               TKeptOffsets{pass.offsets.data()});
-    return SweepPass<Format>(pass, sourceY, sourceBits, out, undecided, TPortableDeposit{},
-                             TCountedOffsets<TPortableCount>{});
+    SweepWordsIn<Format>(steps, out, scratch.undecided, TPortableDeposit{}, TPortableCount{});
   }
 
 #if defined(BLEED_HARDWARE_DEPOSIT)
   // The same loop compiled for BMI2, so that the deposit and the bit count
   // are an instruction each.
   template <class Format>
-  [[gnu::target("bmi2,popcnt")]] bool DrawPassWithHardwareDeposit(const PassColumns& pass, std::int32_t sourceY,
-                                                                  const RowBits& sourceBits, std::uint32_t* out,
-                                                                  UndecidedRow& undecided) const {
-    if (!pass.offsets.empty())
-      return SweepPass<Format>(pass, sourceY, sourceBits, out, undecided, THardwareDeposit{},
-                               TKeptOffsets{pass.offsets.data()});
-    return SweepPass<Format>(pass, sourceY, sourceBits, out, undecided, THardwareDeposit{},
-                             TCountedOffsets<THardwareCount>{});
+  [[gnu::target("bmi2,popcnt")]] void SweepWordsWithHardwareDeposit(PassSteps& steps, std::uint32_t* out,
+                                                                    UndecidedRow& undecided) const {
+    SweepWordsIn<Format>(steps, out, undecided, THardwareDeposit{}, THardwareCount{});
   }
 #endif
 
   // The loop compiled twice: the command's passes never repeat a column on
   // more than one neighbour, and skip the test for it.
-  template <class Format, class Deposit, class Offsets>
-  [[gnu::always_inline]] bool SweepPass(const PassColumns& pass, std::int32_t sourceY, const RowBits& sourceBits,
-                                        std::uint32_t* out, UndecidedRow& undecided, Deposit deposit,
-                                        Offsets offsetOf) const {
-    if (pass.longestRepeat > 1)
-      return SweepPassRepeating<Format, true>(pass, sourceY, sourceBits, out, undecided, deposit, offsetOf);
-    return SweepPassRepeating<Format, false>(pass, sourceY, sourceBits, out, undecided, deposit, offsetOf);
+  template <class Format, class Deposit, class Count>
+  [[gnu::always_inline]] void SweepWordsIn(PassSteps& steps, std::uint32_t* out, UndecidedRow& undecided,
+                                           Deposit deposit, Count count) const {
+    if (columns_.LongestRepeat() > 1) return SweepWords<Format, true>(steps, out, undecided, deposit, count);
+    SweepWords<Format, false>(steps, out, undecided, deposit, count);
   }
 
-  template <class Format, bool RepeatsTwice, class Deposit, class Offsets>
-  [[gnu::always_inline]] bool SweepPassRepeating(const PassColumns& pass, std::int32_t sourceY,
-                                                 const RowBits& sourceBits, std::uint32_t* out,
-                                                 UndecidedRow& undecided, Deposit deposit, Offsets offsetOf) const {
-    const std::uint8_t* sourceRow = source_.RowBytes(sourceY);
-    // Locals, read once: the pixel stores below could otherwise alias them.
-    const std::vector<std::int32_t>& live = undecided.Live();
-    const std::int32_t* next = std::lower_bound(live.data(), live.data() + live.size(), pass.firstWord);
-    const std::int32_t* const last = live.data() + live.size();
-    const std::int32_t end = pass.firstWord + static_cast<std::int32_t>(pass.words.size());
-    const ColumnWord* words = pass.words.data();
-    const auto firstWord = Index(pass.firstWord);
-    const std::int64_t windowFirst = undecided.First();
-    // Copies too: a store to a word of undecided bits could be one of these.
-    const RowBits bits = sourceBits;
+  template <class Format, bool RepeatsTwice, class Deposit, class Count>
+  [[gnu::always_inline]] void SweepWords(PassSteps& steps, std::uint32_t* out, UndecidedRow& undecided,
+                                         Deposit deposit, Count count) const {
     std::uint64_t* const openWords = undecided.Words();
     const auto openFirst = Index(undecided.FirstWord());
-    bool emptied = false;
-    for (; next != last && *next < end; ++next) {
-      const auto w = Index(*next);
-      const ColumnWord& columns = words[w - firstWord];
-      const std::uint64_t sourceWord = Bits64(bits, columns.firstSource);
-      if (sourceWord == 0) continue;
+    const std::int64_t windowFirst = undecided.First();
+    for (const std::int32_t w : undecided.Live()) {
+      std::uint64_t open = openWords[Index(w) - openFirst];
+      std::uint32_t* const pixels = out + (std::int64_t{w} * kWordBits - windowFirst);
+      std::size_t met = 0;
+      while (open != 0 && (met < steps.Listed() || steps.template ListMore<Format>()))
+        met = MeetListedSteps<Format, RepeatsTwice>(steps, met, w, open, pixels, deposit, count);
+      openWords[Index(w) - openFirst] = open;
+    }
+    undecided.DropEmpty();
+  }
+
+  // Word w meets the listed passes from the met-th on, until its last
+  // undecided pixel (in open) is decided; gives the passes it has met.
+  template <class Format, bool RepeatsTwice, class Deposit, class Count>
+  [[gnu::always_inline]] std::size_t MeetListedSteps(const PassSteps& steps, std::size_t met, std::int32_t w,
+                                                     std::uint64_t& open, std::uint32_t* pixels, Deposit deposit,
+                                                     Count count) const {
+    const PassStep* const listed = steps.First();
+    const PassStep* const end = listed + steps.Listed();
+    const PassStep* step = listed + met;
+    const ColumnWord* const entries = columns_.Entries(w);
+    // A local copy: the pixel stores below could otherwise alias it.
+    std::uint64_t undecided = open;
+    for (; step != end; ++step) {
+      const ColumnWord& columns = entries[step->k];
       // Only the bits of the source columns the word takes are deposited:
       // the rest (past the row's end, say) do not count.
-      std::uint64_t painted = deposit(sourceWord, columns.starts);
+      std::uint64_t painted = deposit(Bits64(step->bits, columns.firstSource), columns.starts);
       painted |= (painted << 1) & columns.repeats;
-      if constexpr (RepeatsTwice) painted = RepeatFurther(painted, columns.repeats, pass.longestRepeat);
-      std::uint64_t& openBits = openWords[w - openFirst];
-      const std::uint64_t hits = painted & openBits;
+      if constexpr (RepeatsTwice) painted = RepeatFurther(painted, columns.repeats, columns_.LongestRepeat());
+      const std::uint64_t hits = painted & undecided;
       if (hits == 0) continue;
-      openBits &= ~hits;
-      emptied = emptied || openBits == 0;
-      std::uint32_t* pixels = out + (static_cast<std::int64_t>(w) * kWordBits - windowFirst);
+      undecided &= ~hits;
       for (std::uint64_t rest = hits; rest != 0; rest &= rest - 1) {
         const int bit = std::countr_zero(rest);
-        pixels[bit] = source_.At<Format>(sourceRow, std::int64_t{columns.firstSource} + offsetOf(w - firstWord, columns, bit));
+        const std::uint32_t offset = SourceOffset(columns, bit, count);
+        pixels[bit] = source_.At<Format>(step->sourceRow, std::int64_t{columns.firstSource} + offset);
       }
+      if (undecided == 0) break;
     }
-    return emptied;
+    open = undecided;
+    return static_cast<std::size_t>(step - listed);
+  }
+
+  // The source column of bit within a word, as an offset from the word's
+  // first: the columns that start a source column up to it, less one.
+  template <class Count>
+  [[gnu::always_inline]] static std::uint32_t SourceOffset(const ColumnWord& columns, int bit, Count count) {
+    return static_cast<std::uint32_t>(count(columns.starts & (kAllBits >> (kWordBits - 1 - bit)))) - 1;
   }
 
   // Passes that enlarge more than twice (never the command's) repeat a
@@ -1107,7 +1174,7 @@ class BleedRenderer {
   TBleedOptions options_;
   unsigned threads_;
   NonWhiteBits nonWhite_;
-  std::vector<PassColumns> passes_;
+  PassColumnTable columns_;
   ShrinkingPass shrinking_;
   bool hardwareDeposit_;
 };

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string>
 
+#include "bleedborder/export.h"
+
 namespace bleedborder {
 
 class TBitmap;
@@ -18,12 +20,12 @@ class TStream;
 // Gives source and work what the passes draw with: white is the key colour of
 // both, fixed in the picture and found by the work image, whose canvas clears
 // to white with a solid brush (and a white pen).
-void PrepareBleedBitmaps(TBitmap& source, TBitmap& work);
+BLEEDBORDER_EXPORT void PrepareBleedBitmaps(TBitmap& source, TBitmap& work);
 
 // The passes as drawing operations, one after another: the reference, and the
 // path for any picture the direct renderer does not take. work must already
 // be sized like composite, and both prepared by PrepareBleedBitmaps.
-void DrawBleedPasses(TBitmap& source, TBitmap& work, TBitmap& composite, std::int32_t inset);
+BLEEDBORDER_EXPORT void DrawBleedPasses(TBitmap& source, TBitmap& work, TBitmap& composite, std::int32_t inset);
 
 // What the direct renderer does with the composite pixels that neither a pass
 // nor the picture paints.
@@ -41,16 +43,19 @@ struct TBleedOptions {
 
 // True when the direct renderer can draw the border of source (an
 // uncompressed section of 1, 4, 8, 16, 24 or 32 bits, read through its colour
-// table or masks as the 32 bits it converts to) on a composite
+// table or masks as the 32 bits it converts to, or a 32-bit device bitmap,
+// which a run-length compressed file loads as, read as it is) on a composite
 // of this size: one at least as large as the picture placed at (inset,
 // inset), and every pass but the last one enlarging.
-bool BleedDirectFits(TBitmap& source, std::int32_t outputWidth, std::int32_t outputHeight, std::int32_t inset);
+BLEEDBORDER_EXPORT bool BleedDirectFits(TBitmap& source, std::int32_t outputWidth, std::int32_t outputHeight,
+                                        std::int32_t inset);
 
 // The same bytes as DrawBleedPasses (with the pixels no pass paints as
 // options.unpainted says), computed pass by pass a row of the composite at a
 // time. Returns false, drawing nothing, unless BleedDirectFits and composite
 // is a 32-bit BI_RGB section.
-bool DrawBleedDirect(TBitmap& source, TBitmap& composite, std::int32_t inset, TBleedOptions options = {});
+BLEEDBORDER_EXPORT bool DrawBleedDirect(TBitmap& source, TBitmap& composite, std::int32_t inset,
+                                        TBleedOptions options = {});
 
 struct TBandOptions {
   // 0: as many as pay for themselves.
@@ -68,10 +73,10 @@ struct TBandOptions {
 // taken is the picture's, a bit per pixel of it, and a few bands. Everything
 // the rendering needs is made before the file is created. Returns false,
 // creating no file, when DrawBleedDirect could not draw.
-bool StoreBleedDirect(TBitmap& source, TBitmap& composite, std::int32_t inset, const std::string& fileName,
-                      TBandOptions options = {});
+BLEEDBORDER_EXPORT bool StoreBleedDirect(TBitmap& source, TBitmap& composite, std::int32_t inset,
+                                         const std::string& fileName, TBandOptions options = {});
 // The same written to a stream, as composite.StoreStream would write it.
-bool StoreBleedDirect(TBitmap& source, TBitmap& composite, std::int32_t inset, TStream& stream,
-                      TBandOptions options = {});
+BLEEDBORDER_EXPORT bool StoreBleedDirect(TBitmap& source, TBitmap& composite, std::int32_t inset, TStream& stream,
+                                         TBandOptions options = {});
 
 }  // namespace bleedborder

@@ -37,6 +37,7 @@
 #include "bleedborder/core/geometry.h"
 #include "bleedborder/core/library_lock.h"
 #include "bleedborder/core/persistent.h"
+#include "bleedborder/export.h"
 #include "bleedborder/platform/gdi.h"
 
 namespace bleedborder {
@@ -48,7 +49,7 @@ class TGraphic;
 class TGraphicsObject;
 class TBitmap;
 
-class TCanvas : public TPersistent {
+class BLEEDBORDER_EXPORT TCanvas : public TPersistent {
  public:
   using TNotifyEvent = std::function<void(TCanvas*)>;
 
@@ -129,7 +130,7 @@ class TCanvas : public TPersistent {
 
 // The canvas of one bitmap: makes its own memory context, with the bitmap's
 // pixels and palette selected, and gives it back when the storage changes.
-class TBitmapCanvas : public TCanvas {
+class BLEEDBORDER_EXPORT TBitmapCanvas : public TCanvas {
  public:
   explicit TBitmapCanvas(TBitmap* owner);
   ~TBitmapCanvas() override;
@@ -151,7 +152,7 @@ class TBitmapCanvas : public TCanvas {
 
 // A list of canvases, guarded by the library lock.
 template <class T>
-class TCanvasList {
+class BLEEDBORDER_EXPORT TCanvasList {
  public:
   void Add(T* canvas) REQUIRES(LibraryLock);
   void Remove(T* canvas) REQUIRES(LibraryLock);
@@ -164,15 +165,15 @@ class TCanvasList {
 };
 
 // Drops the context of every bitmap canvas that is not entered.
-void DropAllContexts();
+BLEEDBORDER_EXPORT void DropAllContexts();
 // Every bitmap canvas whose context holds handle loses its context, so that
 // the caller may select the handle elsewhere (one platform bitmap is never
 // selected into two contexts).
-void DetachBitmapHandle(gdi::HBITMAP handle) REQUIRES(LibraryLock);
+BLEEDBORDER_EXPORT void DetachBitmapHandle(gdi::HBITMAP handle) REQUIRES(LibraryLock);
 
 // Process-wide lists, made at start-up: every canvas, and the bitmap canvases
 // that hold a context.
-TCanvasList<TCanvas>& AllCanvases();
-TCanvasList<TBitmapCanvas>& ActiveBitmapCanvases();
+BLEEDBORDER_EXPORT TCanvasList<TCanvas>& AllCanvases();
+BLEEDBORDER_EXPORT TCanvasList<TBitmapCanvas>& ActiveBitmapCanvases();
 
 }  // namespace bleedborder

@@ -9,6 +9,7 @@
 #include "bleedborder/core/color.h"
 #include "bleedborder/core/persistent.h"
 #include "bleedborder/core/library_lock.h"
+#include "bleedborder/export.h"
 #include "bleedborder/platform/gdi.h"
 
 namespace bleedborder {
@@ -59,13 +60,13 @@ struct TBrushSettings {
 static_assert(sizeof(TFontSettings) == 44 && sizeof(TPenSettings) == 16 && sizeof(TBrushSettings) == 16);
 
 // PenModeCodes[mode]: the platform mix mode of a pen mode.
-extern const int PenModeCodes[16];
+extern BLEEDBORDER_EXPORT const int PenModeCodes[16];
 // The mix mode of mode; a value outside the enumeration mixes as pmCopy.
-int PenModeCode(TPenMode mode);
+BLEEDBORDER_EXPORT int PenModeCode(TPenMode mode);
 
 // Every operation of a tool runs under the library lock, whether the tool
 // belongs to a canvas or to the program.
-class TGraphicsObject : public TPersistent {
+class BLEEDBORDER_EXPORT TGraphicsObject : public TPersistent {
  public:
   using TAlterEvent = std::function<void(TGraphicsObject*)>;
   ~TGraphicsObject() override;
@@ -87,7 +88,7 @@ class TGraphicsObject : public TPersistent {
   TResourceManager* cache_;
 };
 
-class TFont : public TGraphicsObject {
+class BLEEDBORDER_EXPORT TFont : public TGraphicsObject {
  public:
   TFont();
   const char* ClassName() const override { return "TFont"; }
@@ -118,7 +119,7 @@ class TFont : public TGraphicsObject {
   TColor color_ GUARDED_BY(LibraryLock) = clWindowText;
 };
 
-class TPen : public TGraphicsObject {
+class BLEEDBORDER_EXPORT TPen : public TGraphicsObject {
  public:
   TPen();
   const char* ClassName() const override { return "TPen"; }
@@ -141,7 +142,7 @@ class TPen : public TGraphicsObject {
   TPenMode mode_ GUARDED_BY(LibraryLock) = TPenMode::pmCopy;
 };
 
-class TBrush : public TGraphicsObject {
+class BLEEDBORDER_EXPORT TBrush : public TGraphicsObject {
  public:
   TBrush();
   const char* ClassName() const override { return "TBrush"; }

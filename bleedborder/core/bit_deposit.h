@@ -6,11 +6,12 @@
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
-
-namespace bleedborder {
-
 #define BLEED_HARDWARE_DEPOSIT 1
 #endif
+
+#include "bleedborder/export.h"
+
+namespace bleedborder {
 
 // One bit at a time, on any processor.
 constexpr std::uint64_t DepositBitsPortable(std::uint64_t bits, std::uint64_t mask) {
@@ -38,6 +39,6 @@ struct THardwareDeposit {
 #endif
 
 // True when this processor has the instruction.
-bool HasHardwareDeposit();
+BLEEDBORDER_EXPORT bool HasHardwareDeposit();
 
 }  // namespace bleedborder

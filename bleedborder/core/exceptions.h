@@ -7,10 +7,11 @@
 #include <string>
 
 #include "bleedborder/core/messages.h"
+#include "bleedborder/export.h"
 
 namespace bleedborder {
 
-class Exception : public std::exception {
+class BLEEDBORDER_EXPORT Exception : public std::exception {
  public:
   explicit Exception(std::string message);
   const char* what() const noexcept override { return message_.c_str(); }
@@ -26,7 +27,7 @@ class Exception : public std::exception {
 };
 
 #define BLEED_EXCEPTION_CLASS(Name, Base)                                 \
-  class Name : public Base {                                              \
+  class BLEEDBORDER_EXPORT Name : public Base {                           \
    public:                                                                \
     using Base::Base;                                                     \
     const char* ClassName() const override { return #Name; }             \
@@ -64,7 +65,7 @@ BLEED_EXCEPTION_CLASS(EExternalException, EExternal);
 #undef BLEED_EXCEPTION_CLASS
 
 // Exceptions that also carry an error code.
-class EOSError : public Exception {
+class BLEEDBORDER_EXPORT EOSError : public Exception {
  public:
   EOSError(std::string message, std::uint32_t errorCode) : Exception(std::move(message)), errorCode_(errorCode) {}
   const char* ClassName() const override { return "EOSError"; }
@@ -74,7 +75,7 @@ class EOSError : public Exception {
   std::uint32_t errorCode_;
 };
 
-class EInOutError : public Exception {
+class BLEEDBORDER_EXPORT EInOutError : public Exception {
  public:
   EInOutError(std::string message, int errorCode) : Exception(std::move(message)), errorCode_(errorCode) {}
   const char* ClassName() const override { return "EInOutError"; }

@@ -5,10 +5,11 @@
 // no wait between two of the library's own locks. The raster device's lock is
 // the only one taken below it.
 #include "bleedborder/core/thread_annotations.h"
+#include "bleedborder/export.h"
 
 namespace bleedborder {
 
-class CAPABILITY("library lock") TLibraryLock {
+class CAPABILITY("library lock") BLEEDBORDER_EXPORT TLibraryLock {
  public:
   constexpr TLibraryLock() = default;
   TLibraryLock(const TLibraryLock&) = delete;
@@ -23,7 +24,7 @@ class CAPABILITY("library lock") TLibraryLock {
 // The lock itself. It holds no state of its own (the mutex behind it is made
 // on first use and never destroyed), so it may be taken before main and after
 // the end of main.
-inline constinit TLibraryLock LibraryLock;
+inline constinit BLEEDBORDER_EXPORT TLibraryLock LibraryLock;
 
 // The library lock, held for a scope.
 class SCOPED_CAPABILITY TLibraryHold {

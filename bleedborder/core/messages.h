@@ -7,6 +7,8 @@
 #include <string_view>
 #include <variant>
 
+#include "bleedborder/export.h"
+
 namespace bleedborder {
 
 enum class Msg : int {
@@ -56,7 +58,7 @@ enum class Msg : int {
 };
 
 // The text of a message number; an unknown number gives an empty text.
-std::string_view LoadResString(Msg id);
+BLEEDBORDER_EXPORT std::string_view LoadResString(Msg id);
 
 // One argument of FormatText: %d takes an integer, %x an integer written in
 // upper-case hexadecimal, %s a text, %p an address written as eight upper-case
@@ -69,7 +71,7 @@ using FormatArg = std::variant<std::int64_t, std::string_view, FormatAddress>;
 // Fills %d, %x, %s and %p in order from args; "%%" gives a percent sign. A
 // directive whose argument is missing or of another kind is written as it
 // stands, so a bad format never reads outside the arguments.
-std::string FormatText(std::string_view format, std::initializer_list<FormatArg> args);
-std::string FormatMsg(Msg id, std::initializer_list<FormatArg> args);
+BLEEDBORDER_EXPORT std::string FormatText(std::string_view format, std::initializer_list<FormatArg> args);
+BLEEDBORDER_EXPORT std::string FormatMsg(Msg id, std::initializer_list<FormatArg> args);
 
 }  // namespace bleedborder

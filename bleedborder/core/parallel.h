@@ -10,6 +10,8 @@
 #include <functional>
 #include <thread>
 
+#include "bleedborder/export.h"
+
 namespace bleedborder {
 
 // Work on the items [first, last).
@@ -20,14 +22,14 @@ using TThreadStarter = std::function<std::thread(std::function<void()> body)>;
 // The threads worth starting for count items of about itemCost operations
 // each: one per core (at most 8), one when the whole loop is too small to pay
 // for a thread.
-unsigned ThreadsFor(std::int64_t count, std::int64_t itemCost);
+BLEEDBORDER_EXPORT unsigned ThreadsFor(std::int64_t count, std::int64_t itemCost);
 
 // Runs work over [0, count) in chunks of chunk items (the last may be
 // shorter), taken in order by up to threads threads, the caller included.
-void ShareOut(std::int32_t count, std::int32_t chunk, unsigned threads, const TChunkWork& work);
+BLEEDBORDER_EXPORT void ShareOut(std::int32_t count, std::int32_t chunk, unsigned threads, const TChunkWork& work);
 // The same with the threads started by starter (tests make it fail).
-void ShareOut(std::int32_t count, std::int32_t chunk, unsigned threads, const TChunkWork& work,
-              const TThreadStarter& starter);
+BLEEDBORDER_EXPORT void ShareOut(std::int32_t count, std::int32_t chunk, unsigned threads, const TChunkWork& work,
+                                 const TThreadStarter& starter);
 
 // Work on the items [first, last) by the thread numbered worker: 0 is the
 // calling thread, the others 1 .. threads - 1, so that each may keep
@@ -38,9 +40,10 @@ using TWorkerChunkWork = std::function<void(unsigned worker, std::int32_t first,
 // file, say): a thread makes a chunk, waits until every earlier chunk has
 // been handed on, then hands its own on, one thread at a time. While one
 // thread hands on, the others make the next chunks.
-void ShareOutInOrder(std::int32_t count, std::int32_t chunk, unsigned threads, const TWorkerChunkWork& make,
-                     const TWorkerChunkWork& handOn);
-void ShareOutInOrder(std::int32_t count, std::int32_t chunk, unsigned threads, const TWorkerChunkWork& make,
-                     const TWorkerChunkWork& handOn, const TThreadStarter& starter);
+BLEEDBORDER_EXPORT void ShareOutInOrder(std::int32_t count, std::int32_t chunk, unsigned threads,
+                                        const TWorkerChunkWork& make, const TWorkerChunkWork& handOn);
+BLEEDBORDER_EXPORT void ShareOutInOrder(std::int32_t count, std::int32_t chunk, unsigned threads,
+                                        const TWorkerChunkWork& make, const TWorkerChunkWork& handOn,
+                                        const TThreadStarter& starter);
 
 }  // namespace bleedborder

@@ -3,6 +3,8 @@
 #include <functional>
 #include <string>
 
+#include "bleedborder/export.h"
+
 namespace bleedborder {
 
 class TStream;
@@ -10,7 +12,7 @@ class TStream;
 // Declares the extra streamed properties of an object: a property of raw bytes
 // is read with one function and written with another, and is written only
 // when hasData says so.
-class TFiler {
+class BLEEDBORDER_EXPORT TFiler {
  public:
   virtual ~TFiler() = default;
   // The ancestor value the object is compared with, or none.
@@ -19,7 +21,7 @@ class TFiler {
                                     std::function<void(TStream&)> write, bool hasData) = 0;
 };
 
-class TPersistent {
+class BLEEDBORDER_EXPORT TPersistent {
  public:
   virtual ~TPersistent() = default;
   virtual const char* ClassName() const { return "TPersistent"; }

@@ -6,11 +6,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "bleedborder/export.h"
+
 namespace bleedborder {
 
 enum class TSeekOrigin { soBeginning, soCurrent, soEnd };
 
-class TStream {
+class BLEEDBORDER_EXPORT TStream {
  public:
   virtual ~TStream() = default;
 
@@ -34,7 +36,7 @@ class TStream {
 
 // Bytes held in memory. Grows as it is written; reading past the end moves
 // nothing.
-class TMemoryStream : public TStream {
+class BLEEDBORDER_EXPORT TMemoryStream : public TStream {
  public:
   std::int64_t Read(void* buffer, std::int64_t count) override;
   std::int64_t Write(const void* buffer, std::int64_t count) override;

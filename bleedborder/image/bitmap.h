@@ -9,6 +9,7 @@
 #include "bleedborder/core/color.h"
 #include "bleedborder/core/library_lock.h"
 #include "bleedborder/core/stream.h"
+#include "bleedborder/export.h"
 #include "bleedborder/image/graphic.h"
 #include "bleedborder/platform/gdi.h"
 
@@ -27,7 +28,7 @@ enum class TTransparencyKind : std::uint8_t { tkAuto = 0, tkFixed = 1 };
 // changes in the storage is only ever what every sharer would work out the
 // same way (a section, a palette made on demand); anything else is changed
 // on storage of the bitmap's own.
-class TSharedImage {
+class BLEEDBORDER_EXPORT TSharedImage {
  public:
   virtual ~TSharedImage() = default;
   virtual void ReleaseHandles() REQUIRES(LibraryLock) = 0;
@@ -40,7 +41,7 @@ class TSharedImage {
 };
 
 // The pixel storage: the handles it owns and the description of its section.
-class TBitmapImage : public TSharedImage {
+class BLEEDBORDER_EXPORT TBitmapImage : public TSharedImage {
  public:
   TBitmapImage() = default;
   TBitmapImage(const TBitmapImage&) = delete;
@@ -58,7 +59,7 @@ class TBitmapImage : public TSharedImage {
   bool UsesHalftone GUARDED_BY(LibraryLock) = false;
 };
 
-class TBitmap : public TGraphic {
+class BLEEDBORDER_EXPORT TBitmap : public TGraphic {
  public:
   TBitmap();
   ~TBitmap() override;

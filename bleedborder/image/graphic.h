@@ -8,6 +8,7 @@
 #include "bleedborder/core/geometry.h"
 #include "bleedborder/core/library_lock.h"
 #include "bleedborder/core/persistent.h"
+#include "bleedborder/export.h"
 #include "bleedborder/platform/gdi.h"
 
 namespace bleedborder {
@@ -17,7 +18,7 @@ class TStream;
 
 enum class TProgressStage : std::uint8_t { psStarting, psRunning, psEnding };
 
-class TGraphic : public TPersistent {
+class BLEEDBORDER_EXPORT TGraphic : public TPersistent {
  public:
   using TChangeHandler = std::function<void(TGraphic*)>;
   using TProgressHandler = std::function<void(TGraphic* sender, TProgressStage stage, std::uint8_t percentDone,

@@ -2,11 +2,12 @@
 // A byte stream over a file handle of the platform's file services. A failed
 // read or write counts as 0 bytes moved.
 #include "bleedborder/core/stream.h"
+#include "bleedborder/export.h"
 #include "bleedborder/platform/files.h"
 
 namespace bleedborder {
 
-class THandleStream : public TStream {
+class BLEEDBORDER_EXPORT THandleStream : public TStream {
  public:
   // Takes ownership of handle and closes it when destroyed.
   explicit THandleStream(sys::HANDLE handle) : file_(handle) {}

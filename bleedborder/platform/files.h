@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "bleedborder/export.h"
+
 namespace bleedborder::sys {
 
 using DWORD = std::uint32_t;
@@ -37,23 +39,23 @@ constexpr DWORD FILE_CURRENT = 1;
 constexpr DWORD FILE_END = 2;
 
 // The last error of the calling thread: the errno value.
-DWORD GetLastError();
-void SetLastError(DWORD code);
+BLEEDBORDER_EXPORT DWORD GetLastError();
+BLEEDBORDER_EXPORT void SetLastError(DWORD code);
 // The platform's text for an error code (strerror), with no line break.
-std::string SysErrorMessage(DWORD code);
+BLEEDBORDER_EXPORT std::string SysErrorMessage(DWORD code);
 // The text trimmed of trailing blanks, control characters and full stops, as
 // the file messages use it.
-std::string TrimmedErrorMessage(DWORD code);
+BLEEDBORDER_EXPORT std::string TrimmedErrorMessage(DWORD code);
 
-HANDLE CreateFileA(const char* name, DWORD access, DWORD shareMode, void* security, DWORD disposition,
-                   DWORD flags, HANDLE templateFile);
+BLEEDBORDER_EXPORT HANDLE CreateFileA(const char* name, DWORD access, DWORD shareMode, void* security,
+                                      DWORD disposition, DWORD flags, HANDLE templateFile);
 // The bytes moved go to *done (0 when the call fails).
-BOOL ReadFile(HANDLE file, void* buffer, DWORD count, DWORD* done, void* overlapped);
-BOOL WriteFile(HANDLE file, const void* buffer, DWORD count, DWORD* done, void* overlapped);
+BLEEDBORDER_EXPORT BOOL ReadFile(HANDLE file, void* buffer, DWORD count, DWORD* done, void* overlapped);
+BLEEDBORDER_EXPORT BOOL WriteFile(HANDLE file, const void* buffer, DWORD count, DWORD* done, void* overlapped);
 // Moves by distance from FILE_BEGIN, FILE_CURRENT or FILE_END; the new
 // position goes to *newPosition.
-BOOL SetFilePointerEx(HANDLE file, std::int64_t distance, std::int64_t* newPosition, DWORD method);
-BOOL CloseHandle(HANDLE handle);
+BLEEDBORDER_EXPORT BOOL SetFilePointerEx(HANDLE file, std::int64_t distance, std::int64_t* newPosition, DWORD method);
+BLEEDBORDER_EXPORT BOOL CloseHandle(HANDLE handle);
 
 // 100-nanosecond intervals since 1601-01-01 UTC.
 struct FILETIME {
@@ -68,18 +70,18 @@ struct WIN32_FIND_DATAA {
 };
 
 // The first entry matching name, whose last component may hold * and ?.
-HANDLE FindFirstFileA(const char* name, WIN32_FIND_DATAA* found);
-BOOL FindClose(HANDLE search);
-BOOL FileTimeToLocalFileTime(const FILETIME* utc, FILETIME* local);
+BLEEDBORDER_EXPORT HANDLE FindFirstFileA(const char* name, WIN32_FIND_DATAA* found);
+BLEEDBORDER_EXPORT BOOL FindClose(HANDLE search);
+BLEEDBORDER_EXPORT BOOL FileTimeToLocalFileTime(const FILETIME* utc, FILETIME* local);
 // Fails outside the years 1980 to 2107; seconds are stored in steps of two.
-BOOL FileTimeToDosDateTime(const FILETIME* time, WORD* dosDate, WORD* dosTime);
+BLEEDBORDER_EXPORT BOOL FileTimeToDosDateTime(const FILETIME* time, WORD* dosDate, WORD* dosTime);
 
 // name made absolute against the current directory, with "." and ".."
 // folded; links are not resolved.
-std::string GetFullPathNameA(std::string_view name);
+BLEEDBORDER_EXPORT std::string GetFullPathNameA(std::string_view name);
 
 // Owns a file handle and closes it on every path.
-class FileHandle {
+class BLEEDBORDER_EXPORT FileHandle {
  public:
   FileHandle() = default;
   explicit FileHandle(HANDLE handle) : handle_(handle) {}

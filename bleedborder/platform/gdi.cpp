@@ -1265,4 +1265,21 @@ std::size_t LiveObjectCount() {
   return device.LiveCount();
 }
 
+// ---- Beyond the platform -----------------------------------------------------
+
+std::optional<BITMAP> DeviceBitmapPixels(HBITMAP bitmap) {
+  Device& device = TheDevice();
+  Lock lock(device.mutex);
+  const BitmapObject* b = device.Find<BitmapObject>(bitmap.value);
+  if (!b || b->section || b->surface.bitCount != 32 || !b->surface.plain32 || b->surface.bottomUp) return std::nullopt;
+  BITMAP description;
+  description.bmWidth = b->surface.width;
+  description.bmHeight = b->surface.height;
+  description.bmWidthBytes = static_cast<LONG>(b->surface.stride);
+  description.bmPlanes = 1;
+  description.bmBitsPixel = 32;
+  description.bmBits = b->surface.bits;
+  return description;
+}
+
 }  // namespace bleedborder::gdi

@@ -10,8 +10,10 @@
 // The pixel rules are described in RASTER.md beside this file.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "bleedborder/core/geometry.h"
+#include "bleedborder/export.h"
 #include "bleedborder/platform/files.h"
 
 namespace bleedborder::gdi {
@@ -208,105 +210,117 @@ constexpr COLORREF RGB(BYTE r, BYTE g, BYTE b) { return r | (g << 8) | (static_c
 
 // The screen context of no window: 32 bits per pixel, 1 plane, no palette,
 // 96 pixels per inch.
-HDC GetDC(HWND window);
-int ReleaseDC(HWND window, HDC dc);
-int GetDeviceCaps(HDC dc, int index);
+BLEEDBORDER_EXPORT HDC GetDC(HWND window);
+BLEEDBORDER_EXPORT int ReleaseDC(HWND window, HDC dc);
+BLEEDBORDER_EXPORT int GetDeviceCaps(HDC dc, int index);
 
 // A memory context compatible with dc (null: the screen), holding a 1 x 1
 // monochrome stock bitmap and the default state.
-HDC CreateCompatibleDC(HDC dc);
-BOOL DeleteDC(HDC dc);
+BLEEDBORDER_EXPORT HDC CreateCompatibleDC(HDC dc);
+BLEEDBORDER_EXPORT BOOL DeleteDC(HDC dc);
 
 // ---- Bitmaps -------------------------------------------------------------
 
-HBITMAP CreateDIBSection(HDC dc, const BITMAPINFO* info, UINT usage, void** bits, sys::HANDLE section,
-                         DWORD offset);
+BLEEDBORDER_EXPORT HBITMAP CreateDIBSection(HDC dc, const BITMAPINFO* info, UINT usage, void** bits,
+                                            sys::HANDLE section, DWORD offset);
 // A device-dependent bitmap: monochrome when planes x bits is 1, else
 // compatible with the screen; bits (rows of 2-byte-aligned words, top first)
 // may be null.
-HBITMAP CreateBitmap(int width, int height, UINT planes, UINT bitCount, const void* bits);
+BLEEDBORDER_EXPORT HBITMAP CreateBitmap(int width, int height, UINT planes, UINT bitCount, const void* bits);
 // Monochrome when dc holds a monochrome bitmap, else compatible with the screen.
-HBITMAP CreateCompatibleBitmap(HDC dc, int width, int height);
+BLEEDBORDER_EXPORT HBITMAP CreateCompatibleBitmap(HDC dc, int width, int height);
 // A device-dependent bitmap of the screen's format; with CBM_INIT the pixels
 // are decoded from bits (BI_RGB, BI_BITFIELDS, BI_RLE8, BI_RLE4).
 // Compressed data is read up to info's biSizeImage bytes, which bits must hold.
-HBITMAP CreateDIBitmap(HDC dc, const BITMAPINFOHEADER* header, DWORD init, const void* bits,
-                       const BITMAPINFO* info, UINT usage);
+BLEEDBORDER_EXPORT HBITMAP CreateDIBitmap(HDC dc, const BITMAPINFOHEADER* header, DWORD init, const void* bits,
+                                          const BITMAPINFO* info, UINT usage);
 // The same, with the number of bytes at bits: compressed data is never read
 // past bitsSize, whatever the header says, and uncompressed data gives only
 // the whole rows that bitsSize holds.
-HBITMAP CreateDIBitmap(HDC dc, const BITMAPINFOHEADER* header, DWORD init, const void* bits,
-                       const BITMAPINFO* info, UINT usage, std::size_t bitsSize);
+BLEEDBORDER_EXPORT HBITMAP CreateDIBitmap(HDC dc, const BITMAPINFOHEADER* header, DWORD init, const void* bits,
+                                          const BITMAPINFO* info, UINT usage, std::size_t bitsSize);
 // Copies the object's description: BITMAP (bitmap), DIBSECTION (section),
 // WORD entry count (palette), LOGPEN, LOGBRUSH, LOGFONTA. Returns the bytes
 // written, 0 on failure.
-int GetObjectA(HGDIOBJ object, int size, void* out);
+BLEEDBORDER_EXPORT int GetObjectA(HGDIOBJ object, int size, void* out);
 // Converts lines of bitmap into the format of info (bits null: fills only the
 // header and colour table). Returns the lines copied.
-int GetDIBits(HDC dc, HBITMAP bitmap, UINT start, UINT lines, void* bits, BITMAPINFO* info, UINT usage);
+BLEEDBORDER_EXPORT int GetDIBits(HDC dc, HBITMAP bitmap, UINT start, UINT lines, void* bits, BITMAPINFO* info,
+                                 UINT usage);
 // Colour table of the section selected into dc.
-UINT GetDIBColorTable(HDC dc, UINT start, UINT count, RGBQUAD* colors);
-UINT SetDIBColorTable(HDC dc, UINT start, UINT count, const RGBQUAD* colors);
+BLEEDBORDER_EXPORT UINT GetDIBColorTable(HDC dc, UINT start, UINT count, RGBQUAD* colors);
+BLEEDBORDER_EXPORT UINT SetDIBColorTable(HDC dc, UINT start, UINT count, const RGBQUAD* colors);
 
 // Fails for a selected object; stock objects are never deleted (TRUE).
-BOOL DeleteObject(HGDIOBJ object);
+BLEEDBORDER_EXPORT BOOL DeleteObject(HGDIOBJ object);
 
 // ---- Selection -----------------------------------------------------------
 
 // Returns what was replaced (null on failure). A bitmap is selected into at
 // most one context.
-HGDIOBJ SelectObject(HDC dc, HGDIOBJ object);
-HPALETTE SelectPalette(HDC dc, HPALETTE palette, BOOL forceBackground);
-UINT RealizePalette(HDC dc);
+BLEEDBORDER_EXPORT HGDIOBJ SelectObject(HDC dc, HGDIOBJ object);
+BLEEDBORDER_EXPORT HPALETTE SelectPalette(HDC dc, HPALETTE palette, BOOL forceBackground);
+BLEEDBORDER_EXPORT UINT RealizePalette(HDC dc);
 
 // ---- Transfers -----------------------------------------------------------
 
-BOOL PatBlt(HDC dc, int x, int y, int width, int height, DWORD rop);
-int FillRect(HDC dc, const RECT* rect, HBRUSH brush);
-BOOL BitBlt(HDC dc, int x, int y, int width, int height, HDC src, int srcX, int srcY, DWORD rop);
-BOOL StretchBlt(HDC dc, int x, int y, int width, int height, HDC src, int srcX, int srcY, int srcWidth,
-                int srcHeight, DWORD rop);
-BOOL MaskBlt(HDC dc, int x, int y, int width, int height, HDC src, int srcX, int srcY, HBITMAP mask,
-             int maskX, int maskY, DWORD rop4);
-COLORREF GetPixel(HDC dc, int x, int y);
+BLEEDBORDER_EXPORT BOOL PatBlt(HDC dc, int x, int y, int width, int height, DWORD rop);
+BLEEDBORDER_EXPORT int FillRect(HDC dc, const RECT* rect, HBRUSH brush);
+BLEEDBORDER_EXPORT BOOL BitBlt(HDC dc, int x, int y, int width, int height, HDC src, int srcX, int srcY, DWORD rop);
+BLEEDBORDER_EXPORT BOOL StretchBlt(HDC dc, int x, int y, int width, int height, HDC src, int srcX, int srcY,
+                                   int srcWidth, int srcHeight, DWORD rop);
+BLEEDBORDER_EXPORT BOOL MaskBlt(HDC dc, int x, int y, int width, int height, HDC src, int srcX, int srcY, HBITMAP mask,
+                                int maskX, int maskY, DWORD rop4);
+BLEEDBORDER_EXPORT COLORREF GetPixel(HDC dc, int x, int y);
 
 // ---- State ---------------------------------------------------------------
 
-int SetStretchBltMode(HDC dc, int mode);
-int GetStretchBltMode(HDC dc);
-COLORREF SetTextColor(HDC dc, COLORREF color);
-COLORREF GetTextColor(HDC dc);
-COLORREF SetBkColor(HDC dc, COLORREF color);
-COLORREF GetBkColor(HDC dc);
-int SetBkMode(HDC dc, int mode);
-int GetBkMode(HDC dc);
-int SetROP2(HDC dc, int mode);
-int GetROP2(HDC dc);
-BOOL GetBrushOrgEx(HDC dc, POINT* point);
-BOOL SetBrushOrgEx(HDC dc, int x, int y, POINT* previous);
-BOOL MoveToEx(HDC dc, int x, int y, POINT* previous);
-BOOL GetCurrentPositionEx(HDC dc, POINT* point);
+BLEEDBORDER_EXPORT int SetStretchBltMode(HDC dc, int mode);
+BLEEDBORDER_EXPORT int GetStretchBltMode(HDC dc);
+BLEEDBORDER_EXPORT COLORREF SetTextColor(HDC dc, COLORREF color);
+BLEEDBORDER_EXPORT COLORREF GetTextColor(HDC dc);
+BLEEDBORDER_EXPORT COLORREF SetBkColor(HDC dc, COLORREF color);
+BLEEDBORDER_EXPORT COLORREF GetBkColor(HDC dc);
+BLEEDBORDER_EXPORT int SetBkMode(HDC dc, int mode);
+BLEEDBORDER_EXPORT int GetBkMode(HDC dc);
+BLEEDBORDER_EXPORT int SetROP2(HDC dc, int mode);
+BLEEDBORDER_EXPORT int GetROP2(HDC dc);
+BLEEDBORDER_EXPORT BOOL GetBrushOrgEx(HDC dc, POINT* point);
+BLEEDBORDER_EXPORT BOOL SetBrushOrgEx(HDC dc, int x, int y, POINT* previous);
+BLEEDBORDER_EXPORT BOOL MoveToEx(HDC dc, int x, int y, POINT* previous);
+BLEEDBORDER_EXPORT BOOL GetCurrentPositionEx(HDC dc, POINT* point);
 // The object of the given kind selected into dc, or null.
-HGDIOBJ GetCurrentObject(HDC dc, ObjectKind kind);
+BLEEDBORDER_EXPORT HGDIOBJ GetCurrentObject(HDC dc, ObjectKind kind);
 
 // ---- Tools and palettes ----------------------------------------------------
 
-HPEN CreatePenIndirect(const LOGPEN* pen);
-HBRUSH CreateBrushIndirect(const LOGBRUSH* brush);
-HFONT CreateFontIndirectA(const LOGFONTA* font);
-HGDIOBJ GetStockObject(int index);
-BOOL UnrealizeObject(HGDIOBJ object);
-HPALETTE CreatePalette(const LOGPALETTE* palette);
-HPALETTE CreateHalftonePalette(HDC dc);
-UINT GetPaletteEntries(HPALETTE palette, UINT start, UINT count, PALETTEENTRY* entries);
-UINT SetPaletteEntries(HPALETTE palette, UINT start, UINT count, const PALETTEENTRY* entries);
-UINT GetSystemPaletteEntries(HDC dc, UINT start, UINT count, PALETTEENTRY* entries);
-BOOL GetTextMetricsA(HDC dc, TEXTMETRICA* metrics);
-DWORD GetSysColor(int index);
+BLEEDBORDER_EXPORT HPEN CreatePenIndirect(const LOGPEN* pen);
+BLEEDBORDER_EXPORT HBRUSH CreateBrushIndirect(const LOGBRUSH* brush);
+BLEEDBORDER_EXPORT HFONT CreateFontIndirectA(const LOGFONTA* font);
+BLEEDBORDER_EXPORT HGDIOBJ GetStockObject(int index);
+BLEEDBORDER_EXPORT BOOL UnrealizeObject(HGDIOBJ object);
+BLEEDBORDER_EXPORT HPALETTE CreatePalette(const LOGPALETTE* palette);
+BLEEDBORDER_EXPORT HPALETTE CreateHalftonePalette(HDC dc);
+BLEEDBORDER_EXPORT UINT GetPaletteEntries(HPALETTE palette, UINT start, UINT count, PALETTEENTRY* entries);
+BLEEDBORDER_EXPORT UINT SetPaletteEntries(HPALETTE palette, UINT start, UINT count, const PALETTEENTRY* entries);
+BLEEDBORDER_EXPORT UINT GetSystemPaletteEntries(HDC dc, UINT start, UINT count, PALETTEENTRY* entries);
+BLEEDBORDER_EXPORT BOOL GetTextMetricsA(HDC dc, TEXTMETRICA* metrics);
+BLEEDBORDER_EXPORT DWORD GetSysColor(int index);
 
 // ---- Diagnostics ---------------------------------------------------------
 
 // Objects alive that are not stock objects or the screen context.
-std::size_t LiveObjectCount();
+BLEEDBORDER_EXPORT std::size_t LiveObjectCount();
+
+// ---- Beyond the platform: our engine's own ---------------------------------
+
+// The description of a 32-bit device-dependent bitmap with its pixels, which
+// the platform keeps out of reach, in bmBits: rows top first, bmWidthBytes
+// apart, each pixel a 0x00RRGGBB word (rule 1 of RASTER.md keeps the fourth
+// byte 0). Nothing for a section (GetObjectA gives its bits), a monochrome
+// device bitmap (its bits have no colours of their own) or a handle that
+// names no bitmap. The memory lives as long as the bitmap; reading it while
+// another thread draws on the bitmap is the caller's race.
+std::optional<BITMAP> DeviceBitmapPixels(HBITMAP bitmap);
 
 }  // namespace bleedborder::gdi

@@ -19,36 +19,78 @@ class Cursor {
   std::size_t pos_ = 0;
 };
 
+// Paints the decoded pixels, clipped to the picture and to out. The row being
+// painted is found once per line; a run of one colour on a plain 32-bit
+// surface (the device's own bitmaps) is one fill.
 class Painter {
  public:
   Painter(std::int32_t width, std::int32_t height, const Color* table, Surface& out)
-      : width_(width < out.width ? width : out.width), height_(height), table_(table), out_(out) {}
+      : width_(width < out.width ? width : out.width), height_(height), table_(table), out_(out),
+        plain32_(out.bitCount == 32 && out.plain32) {
+    FindRow();
+  }
 
-  // x and line stay small: each code moves them by at most 255.
-  void Put(std::uint32_t index) {
-    if (x_ < width_ && line_ < height_) {
-      const std::int64_t row = height_ - 1 - line_;
-      if (row < out_.height) WriteNative(out_, out_.Row(static_cast<std::int32_t>(row)), static_cast<std::int32_t>(x_), table_[index]);
+  // count pixels of the colours of indexes first and second, alternating
+  // (a run of RLE4 codes; RLE8 gives the same index twice).
+  void Run(std::uint32_t first, std::uint32_t second, std::size_t count) {
+    const std::int64_t end = VisibleEnd(count);
+    const Color colors[2] = {table_[first], table_[second]};
+    if (plain32_ && colors[0] == colors[1]) {
+      auto* pixels = reinterpret_cast<std::uint32_t*>(row_);
+      for (std::int64_t x = x_; x < end; ++x) pixels[x] = colors[0] & kColorMask;
+    } else {
+      for (std::int64_t x = x_; x < end; ++x) Write(x, colors[(x - x_) & 1]);
     }
-    ++x_;
+    x_ += static_cast<std::int64_t>(count);
+  }
+  // An absolute run: the pixels of indexes given one by one.
+  template <class IndexOf>
+  void Absolute(std::size_t count, IndexOf indexOf) {
+    const std::int64_t end = VisibleEnd(count);
+    for (std::int64_t x = x_; x < end; ++x) Write(x, table_[indexOf(static_cast<std::size_t>(x - x_))]);
+    x_ += static_cast<std::int64_t>(count);
   }
   void EndOfLine() {
     x_ = 0;
     ++line_;
+    FindRow();
   }
   void Delta(std::uint8_t dx, std::uint8_t dy) {
     x_ += dx;
     line_ += dy;
+    FindRow();
   }
   bool PastLastRow() const { return line_ >= height_; }
 
  private:
+  // Lines count up from the picture's bottom row; x and line stay small: each
+  // code moves them by at most 255.
+  void FindRow() {
+    const std::int64_t row = height_ - 1 - line_;
+    row_ = line_ < height_ && row < out_.height ? out_.Row(static_cast<std::int32_t>(row)) : nullptr;
+  }
+  // The end of the visible part of the next count pixels, x_ when none is.
+  std::int64_t VisibleEnd(std::size_t count) const {
+    if (!row_ || x_ >= width_) return x_;
+    const std::int64_t end = x_ + static_cast<std::int64_t>(count);
+    return end < width_ ? end : width_;
+  }
+  void Write(std::int64_t x, Color color) {
+    if (plain32_) {
+      reinterpret_cast<std::uint32_t*>(row_)[x] = color & kColorMask;
+    } else {
+      WriteNative(out_, row_, static_cast<std::int32_t>(x), color);
+    }
+  }
+
   std::int64_t width_;
   std::int64_t height_;
   std::int64_t x_ = 0;
   std::int64_t line_ = 0;
   const Color* table_;
   Surface& out_;
+  bool plain32_;
+  std::uint8_t* row_ = nullptr;
 };
 
 std::uint32_t Nibble(std::uint8_t byte, std::size_t i) { return (i & 1) ? (byte & 0xF) : (byte >> 4); }
@@ -63,7 +105,11 @@ void DecodeRle(const std::uint8_t* data, std::size_t size, bool rle4, std::int32
     const std::uint8_t count = in.Next();
     const std::uint8_t code = in.Next();
     if (count > 0) {  // encoded run: count pixels of one byte
-      for (std::size_t i = 0; i < count; ++i) paint.Put(rle4 ? Nibble(code, i) : code);
+      if (rle4) {
+        paint.Run(Nibble(code, 0), Nibble(code, 1), count);
+      } else {
+        paint.Run(code, code, count);
+      }
       continue;
     }
     switch (code) {
@@ -81,7 +127,11 @@ void DecodeRle(const std::uint8_t* data, std::size_t size, bool rle4, std::int32
         const std::size_t available = bytes <= in.Remaining() ? bytes : in.Remaining();
         const std::uint8_t* run = in.Here();
         const std::size_t pixels = rle4 ? (available * 2 < code ? available * 2 : code) : available;
-        for (std::size_t i = 0; i < pixels; ++i) paint.Put(rle4 ? Nibble(run[i / 2], i) : run[i]);
+        if (rle4) {
+          paint.Absolute(pixels, [run](std::size_t i) { return Nibble(run[i / 2], i); });
+        } else {
+          paint.Absolute(pixels, [run](std::size_t i) { return std::uint32_t{run[i]}; });
+        }
         if (available < bytes) return;  // the data ended inside the run
         in.Skip(bytes + (bytes & 1));
       }

@@ -1,6 +1,7 @@
 // The direct bleed renderer against the passes it replaces: every byte equal,
 // drawn on a composite or written band by band, from pictures of every
-// uncompressed depth, which the passes convert to 32 bits first.
+// uncompressed depth and run-length compressed ones, which the passes convert
+// to 32 bits first.
 #include <gtest/gtest.h>
 
 #include <cfenv>
@@ -118,16 +119,73 @@ void FillEncoded(TBitmap& bitmap, const Picture& picture, const Encoding& encodi
   bitmap.AttachImage(section, {}, nullptr, false, record);
 }
 
+// Colours of the run-length pictures' values: two whites and a near-white
+// among them.
+const std::vector<std::uint32_t>& RunLengthTable() {
+  static const std::vector<std::uint32_t> table{0xFFFFFF, 0x102030, 0xFEFFFF, 0xFFFFFF, 0x808080, 0x00FF00,
+                                                0x7F0000, 0x0000FE, 0xFFFFFE, 0x404040, 0xC0C0C0};
+  return table;
+}
+
+void PutLittleEndian(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value, int count) {
+  for (int i = 0; i < count; ++i) bytes[at + std::size_t(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+// The picture's values (indices into RunLengthTable) as a BI_RLE8 or
+// BI_RLE4 file, loaded as the reader loads one: a 32-bit device bitmap. A
+// row is a run per stretch of equal values; every fifth row ends a pixel
+// early, so that its last pixel is one the data never writes (black).
+void LoadRunLength(TBitmap& bitmap, const Picture& picture, std::uint16_t bitCount) {
+  std::vector<std::uint8_t> data;
+  for (std::int32_t line = 0; line < picture.height; ++line) {
+    const std::int32_t y = picture.height - 1 - line;
+    const std::uint32_t* row = &picture.pixels[std::size_t(y) * std::size_t(picture.width)];
+    const std::int32_t end = picture.width - (y % 5 == 0 ? 1 : 0);
+    for (std::int32_t x = 0; x < end;) {
+      std::int32_t count = 1;
+      while (x + count < end && count < 255 && row[x + count] == row[x]) ++count;
+      data.push_back(static_cast<std::uint8_t>(count));
+      data.push_back(static_cast<std::uint8_t>(bitCount == 4 ? row[x] << 4 | row[x] : row[x]));
+      x += count;
+    }
+    data.insert(data.end(), {0, 0});
+  }
+  data.insert(data.end(), {0, 1});
+  const std::vector<std::uint32_t>& table = RunLengthTable();
+  const auto offBits = static_cast<std::uint32_t>(54 + 4 * table.size());
+  std::vector<std::uint8_t> file(offBits);
+  file[0] = 'B';
+  file[1] = 'M';
+  PutLittleEndian(file, 2, offBits + static_cast<std::uint32_t>(data.size()), 4);
+  PutLittleEndian(file, 10, offBits, 4);
+  PutLittleEndian(file, 14, 40, 4);
+  PutLittleEndian(file, 18, static_cast<std::uint32_t>(picture.width), 4);
+  PutLittleEndian(file, 22, static_cast<std::uint32_t>(picture.height), 4);
+  PutLittleEndian(file, 26, 1, 2);
+  PutLittleEndian(file, 28, bitCount, 2);
+  PutLittleEndian(file, 30, bitCount == 4 ? gdi::BI_RLE4 : gdi::BI_RLE8, 4);
+  PutLittleEndian(file, 34, static_cast<std::uint32_t>(data.size()), 4);
+  PutLittleEndian(file, 46, static_cast<std::uint32_t>(table.size()), 4);
+  for (std::size_t i = 0; i < table.size(); ++i) PutLittleEndian(file, 54 + 4 * i, table[i], 4);
+  file.insert(file.end(), data.begin(), data.end());
+  TMemoryStream stream;
+  stream.Write(file.data(), static_cast<std::int64_t>(file.size()));
+  stream.SetPosition(0);
+  bitmap.LoadStream(stream);
+}
+
 // How a test renders: the thread count (0: the renderer's choice), whether
 // the composite holds stray bytes (fourth bytes included) before the passes
 // run, which the pixels no pass paints must keep, and whether the picture is
 // a 24-bit one, which the passes convert to 32 bits and the direct renderer
-// reads as it is.
+// reads as it is, one of another depth, or run-length compressed (4 or 8:
+// loaded as a device bitmap, which the direct renderer reads as it is).
 struct RenderSetup {
   unsigned threads = 0;
   bool stainedComposite = false;
   bool source24 = false;
   const Encoding* encoding = nullptr;
+  std::uint16_t runLengthBits = 0;
 };
 
 void Stain(TBitmap& composite, unsigned seed) {
@@ -146,7 +204,9 @@ std::vector<std::uint8_t> BytesOf(TBitmap& bitmap) {
 // The command's set-up and its passes or the direct renderer; the composite's bytes.
 std::vector<std::uint8_t> Render(const Picture& picture, bool direct, const RenderSetup& setup) {
   TBitmap source, work, composite;
-  if (setup.encoding) {
+  if (setup.runLengthBits != 0) {
+    LoadRunLength(source, picture, setup.runLengthBits);
+  } else if (setup.encoding) {
     FillEncoded(source, picture, *setup.encoding);
   } else {
     Fill(source, picture, setup.source24 ? 24 : 32);
@@ -321,6 +381,50 @@ TEST(BleedBorder, DirectRendererReadsOtherDepthsAsTheirConversionTo32Bits) {
       }
 }
 
+// Values of a run-length picture: runs of white (two entries hold it) and
+// of colour, dense or on a mostly white page.
+Picture MakeRuns(std::int32_t width, std::int32_t height, bool sparse, unsigned seed) {
+  Picture picture{width, height, {}, false};
+  std::mt19937 random(seed);
+  const auto colors = static_cast<std::uint32_t>(RunLengthTable().size());
+  for (std::int32_t y = 0; y < height; ++y)
+    for (std::int32_t x = 0; x < width;) {
+      const bool white = sparse ? random() % 10 != 0 : random() % 2 == 0;
+      const std::uint32_t value = white ? (random() % 2 ? 0 : 3) : 1 + random() % (colors - 1);
+      const std::int32_t run = std::min<std::int32_t>(width - x, 1 + std::int32_t(random() % (sparse ? 40 : 9)));
+      picture.pixels.insert(picture.pixels.end(), std::size_t(run), value);
+      x += run;
+    }
+  return picture;
+}
+
+// A run-length compressed picture is read as the device bitmap it loads as,
+// never converted, and gives the bytes the passes draw from its conversion
+// to 32 bits: narrow, wide (rows of several words), with a shrinking last
+// pass (123 x 120) and without.
+TEST(BleedBorder, DirectRendererReadsRunLengthPicturesAsLoaded) {
+  const std::pair<std::int32_t, std::int32_t> sizes[] = {{3, 41}, {37, 61}, {211, 45}, {123, 120}};
+  unsigned seed = 7000;
+  for (const std::uint16_t bits : {std::uint16_t{4}, std::uint16_t{8}})
+    for (const auto& [width, height] : sizes)
+      for (const bool sparse : {false, true}) {
+        const Picture picture = MakeRuns(width, height, sparse, seed++);
+        const std::string what = "RLE" + std::to_string(bits) + (sparse ? ", sparse " : ", ") +
+                                 std::to_string(width) + "x" + std::to_string(height);
+        ExpectSameBytes(picture, what, {seed % 2 ? 1u : 2u, seed % 3 == 0, false, nullptr, bits});
+        TBitmap source;
+        LoadRunLength(source, picture, bits);
+        const std::int32_t margin = RoundHalfEven(std::min(width, height) / 8.0);
+        EXPECT_TRUE(BleedDirectFits(source, width + margin, height + margin, RoundHalfEven(margin / 2.0))) << what;
+        TBitmap composite;
+        composite.SetDepth(TPixelDepth::pd32Bit);
+        composite.SetSizeUnfilled(width + margin, height + margin);
+        TMemoryStream written;
+        ASSERT_TRUE(StoreBleedDirect(source, composite, RoundHalfEven(margin / 2.0), written)) << what;
+        EXPECT_EQ(source.Kind(), TBitmapKind::bkDDB) << what;
+      }
+}
+
 TEST(BleedBorder, DirectRendererKeepsAllFourBytesOfThePixelsNoPassPaints) {
   const std::pair<std::int32_t, std::int32_t> sizes[] = {{47, 33}, {123, 120}, {64, 70}, {3, 90}, {130, 1}};
   unsigned seed = 2000;
@@ -419,20 +523,42 @@ TEST(BleedBorder, RowsWiderThanABandAndExtremeShapesGiveTheFileOfThePasses) {
     }
 }
 
-TEST(BleedBorder, DirectRendererDeclinesAPictureThatIsNotASection) {
-  TBitmap source, composite;
-  source.SetDepth(TPixelDepth::pdDevice);
-  source.SetWidth(8);
-  source.SetHeight(8);
-  composite.SetDepth(TPixelDepth::pd32Bit);
-  composite.SetWidth(9);
-  composite.SetHeight(9);
-  EXPECT_FALSE(DrawBleedDirect(source, composite, 0));
-  TMemoryStream stream;
-  EXPECT_FALSE(StoreBleedDirect(source, composite, 0, stream));
-  EXPECT_EQ(stream.Bytes().size(), 0u);
-  TBitmap empty;
-  EXPECT_FALSE(DrawBleedDirect(empty, composite, 0));
+void SizeAs(TBitmap& bitmap, TPixelDepth depth, std::int32_t side) {
+  bitmap.SetDepth(depth);
+  bitmap.SetWidth(side);
+  bitmap.SetHeight(side);
+}
+
+// A picture is read from a section or a 32-bit device bitmap; the composite,
+// which is written, must be a 32-bit section.
+TEST(BleedBorder, DirectRendererDeclinesWhatItCannotReadOrWrite) {
+  const struct {
+    const char* what;
+    std::function<void(TBitmap& source, TBitmap& composite)> make;
+  } cases[] = {
+      {"monochrome device bitmap",
+       [](TBitmap& source, TBitmap& composite) {
+         const gdi::HBITMAP mono = gdi::CreateBitmap(8, 8, 1, 1, nullptr);
+         gdi::DIBSECTION record{};
+         gdi::GetObjectA(mono, sizeof record, &record);
+         source.AttachImage(mono, {}, nullptr, false, record);
+         SizeAs(composite, TPixelDepth::pd32Bit, 9);
+       }},
+      {"device bitmap composite",
+       [](TBitmap& source, TBitmap& composite) {
+         SizeAs(source, TPixelDepth::pdDevice, 8);
+         SizeAs(composite, TPixelDepth::pdDevice, 9);
+       }},
+      {"empty picture", [](TBitmap&, TBitmap& composite) { SizeAs(composite, TPixelDepth::pd32Bit, 9); }},
+  };
+  for (const auto& c : cases) {
+    TBitmap source, composite;
+    c.make(source, composite);
+    EXPECT_FALSE(DrawBleedDirect(source, composite, 0)) << c.what;
+    TMemoryStream stream;
+    EXPECT_FALSE(StoreBleedDirect(source, composite, 0, stream)) << c.what;
+    EXPECT_EQ(stream.Bytes().size(), 0u) << c.what;
+  }
 }
 
 }  // namespace

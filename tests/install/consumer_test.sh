@@ -22,7 +22,7 @@ for file in bin/bleedborder lib/libbleedborder.a share/man/man1/bleedborder.1.gz
     lib/cmake/bleedborder/bleedborderTargets.cmake lib/pkgconfig/bleedborder.pc; do
   [ -f "$prefix/$file" ] || fail "$file is not installed"
 done
-[ "$(ls "$prefix/include/bleedborder")" = "$(printf 'canvas\ncore\nimage\nplatform')" ] ||
+[ "$(ls "$prefix/include/bleedborder")" = "$(printf 'canvas\ncore\nexport.h\nimage\nplatform\nversion.h')" ] ||
   fail "include/bleedborder holds $(ls "$prefix/include/bleedborder" | tr '\n' ' ')"
 
 # Every installed header compiles on its own: none includes a header that was
@@ -44,12 +44,13 @@ fi
   -DCMAKE_CXX_FLAGS="$BLEED_COMPILE_FLAGS" -DCMAKE_EXE_LINKER_FLAGS="$BLEED_LINK_FLAGS" >"$work/configure.log"
 "$BLEED_CMAKE" --build "$work/cmake-build" >"$work/build.log"
 
-# The consumer, built from pkg-config's flags alone.
+# The consumer, built from pkg-config's flags alone (--static: what a link
+# with the archive needs).
 export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
 [ "$(pkg-config --modversion bleedborder)" = 1.0.0 ] || fail "pkg-config gives version $(pkg-config --modversion bleedborder)"
 # shellcheck disable=SC2086  # the flags are word lists
 "$BLEED_CXX" -std=c++20 $BLEED_COMPILE_FLAGS "$BLEED_SOURCE_DIR/examples/consumer/add_border.cpp" \
-  $(pkg-config --cflags --libs bleedborder) $BLEED_LINK_FLAGS -o "$work/add_border_pkg_config"
+  $(pkg-config --static --cflags --libs bleedborder) $BLEED_LINK_FLAGS -o "$work/add_border_pkg_config"
 
 # The same bytes as the tool's, from both.
 mkdir "$work/run"

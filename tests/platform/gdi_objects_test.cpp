@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <thread>
 
 #include <unistd.h>
@@ -477,6 +478,37 @@ TEST_F(ObjectsTest, DeviceBitmapFromAnUndecodableHeaderFailsWithoutData) {
   EXPECT_TRUE(made) << "a decodable header with no data is a blank bitmap";
   DeleteObject(made);
   ReleaseDC(nullptr, screen);
+}
+
+// A 32-bit device bitmap's pixels as they are held: rows top first, the
+// given fourth bytes cleared. Nothing for any other bitmap or handle.
+TEST_F(ObjectsTest, DeviceBitmapPixelsShowOnly32BitDeviceBitmaps) {
+  const std::uint32_t given[] = {0xFF102030, 0x00FFFFFF, 0x80405060, 0x01000001, 0x00ABCDEF, 0xFFFFFFFF};
+  const HBITMAP device = CreateBitmap(3, 2, 1, 32, given);
+  const std::optional<BITMAP> pixels = DeviceBitmapPixels(device);
+  ASSERT_TRUE(pixels);
+  EXPECT_EQ(pixels->bmWidth, 3);
+  EXPECT_EQ(pixels->bmHeight, 2);
+  EXPECT_EQ(pixels->bmWidthBytes, 12);
+  EXPECT_EQ(pixels->bmBitsPixel, 32);
+  std::uint32_t held[6];
+  std::memcpy(held, pixels->bmBits, sizeof held);
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(held[i], given[i] & 0xFFFFFF) << "pixel " << i;
+
+  const HBITMAP deleted = CreateBitmap(3, 2, 1, 32, nullptr);
+  DeleteObject(deleted);
+  const struct {
+    const char* what;
+    HBITMAP bitmap;
+  } refused[] = {{"32-bit section", CreateDIBSection(HDC{}, MakeInfo(4, 4, 32).get(), DIB_RGB_COLORS, nullptr, sys::HANDLE{0}, 0)},
+                 {"monochrome device bitmap", CreateBitmap(4, 4, 1, 1, nullptr)},
+                 {"deleted device bitmap", deleted},
+                 {"null handle", HBITMAP{}}};
+  for (const auto& c : refused) {
+    EXPECT_FALSE(DeviceBitmapPixels(c.bitmap)) << c.what;
+    DeleteObject(c.bitmap);
+  }
+  DeleteObject(device);
 }
 
 // Only a monochrome device bitmap makes a context's compatible bitmaps

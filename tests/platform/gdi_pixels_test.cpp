@@ -394,7 +394,9 @@ TEST_F(PixelsTest, RunLengthDecoding) {
       {"absolute run cut by the end of data", BI_RLE8, 4, 1, {0, 4, 1, 2}, {{1, 2, -1, -1}}},
       {"writes past the row's end are dropped", BI_RLE8, 2, 2, {4, 1, 0, 1}, {{-1, -1}, {1, 1}}},
       {"rows past the top are dropped", BI_RLE8, 1, 1, {0, 0, 1, 2, 0, 1}, {{-1}}},
+      {"a run clipped at the row's end", BI_RLE8, 3, 1, {2, 1, 2, 2, 0, 1}, {{1, 1, 2}}},
       {"4-bit encoded run alternates nibbles", BI_RLE4, 3, 1, {3, 0x12, 0, 1}, {{1, 2, 1}}},
+      {"4-bit run of one colour", BI_RLE4, 5, 1, {4, 0x22, 0, 1}, {{2, 2, 2, 2, -1}}},
       {"4-bit absolute run", BI_RLE4, 3, 1, {0, 3, 0x12, 0x30, 0, 1}, {{1, 2, 3}}},
       {"4-bit absolute run padded", BI_RLE4, 6, 1, {0, 5, 0x12, 0x34, 0x50, 0, 1, 0x60}, {{1, 2, 3, 4, 5, 6}}},
   };
