@@ -13,7 +13,8 @@ mkdir -p "$build"
 "$BLEED_CMAKE" -S "$BLEED_SOURCE_DIR" -B "$build" -DBUILD_SHARED_LIBS=ON -DBLEED_TESTS=OFF -DBLEED_BENCH=OFF \
   -DCMAKE_CXX_COMPILER="$BLEED_CXX" -DCMAKE_BUILD_TYPE="$BLEED_BUILD_TYPE" \
   -DBLEED_SANITIZE="$BLEED_SANITIZE" -DBLEED_TSAN="$BLEED_TSAN" >"$build/configure.log"
-"$BLEED_CMAKE" --build "$build" --target bleed -j 2 >"$build/build.log" ||
+# The library and the licence and changelog files its components install.
+"$BLEED_CMAKE" --build "$build" --target bleed bleed_debian_changelog -j 2 >"$build/build.log" ||
   { tail -50 "$build/build.log" >&2; exit 1; }
 for component in runtime library; do
   "$BLEED_CMAKE" --install "$build" --prefix "$prefix" --component $component >>"$build/install.log"
