@@ -80,8 +80,9 @@ void DrawBleedPasses(TBitmap& source, TBitmap& work, TBitmap& composite, std::in
 // still hold an undecided pixel when they meet it. So a pixel costs at most (passes + 1) / 64
 // reads of each bitset, whatever the picture: 3 of each for 12 megapixels
 // (189 passes). A picture that has colour in every 64 columns of every row
-// while many pixels see only white through most passes comes near it: a
-// one-pixel dot every 64 columns in every row, shifted from row to row. The
+// while many pixels see only white through most passes comes near it: the
+// slowest known is random one-pixel dots, one pixel in 64, where nearly every
+// word meets every pass; then a dot every 64 columns, shifted row by row. The
 // pixels no pass decides are painted white one by one at the end, or, after
 // a row that left many words undecided (sparse colour), the row is filled
 // with white first, a run of 16-byte stores, and they keep that. The
