@@ -36,13 +36,16 @@ install(TARGETS bleed EXPORT bleedborderTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library)
 
 # The headers a caller includes, and those they include. Left out: the software
-# raster's own headers and the helpers the image and canvas layers share only
-# among their sources. The install test compiles every installed header.
+# raster's own headers (the device's internal ones among them) and the helpers
+# the image and canvas layers share only among their sources. The install test
+# compiles every installed header.
 install(DIRECTORY bleedborder
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT library
   FILES_MATCHING PATTERN "*.h"
   PATTERN "raster_*.h" EXCLUDE
   PATTERN "stretch_map.h" EXCLUDE
+  PATTERN "gdi_device.h" EXCLUDE
+  PATTERN "gdi_formats.h" EXCLUDE
   PATTERN "bmp_format.h" EXCLUDE
   PATTERN "conversion.h" EXCLUDE
   PATTERN "dib.h" EXCLUDE

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
-#include "bleedborder/canvas/gdi_raii.h"
 #include "bleedborder/canvas/graphics_lib.h"
 #include "bleedborder/canvas/tools.h"
 #include "bleedborder/core/exceptions.h"
 #include "bleedborder/image/bitmap.h"
+#include "bleedborder/platform/gdi_raii.h"
 
 namespace bleedborder {
 

@@ -5,11 +5,11 @@
 #include <cstdlib>
 
 #include "bleedborder/canvas/canvas.h"
-#include "bleedborder/canvas/gdi_raii.h"
 #include "bleedborder/canvas/resource_manager.h"
 #include "bleedborder/image/bitmap.h"
 #include "bleedborder/image/conversion.h"
 #include "bleedborder/image/image_globals.h"
+#include "bleedborder/platform/gdi_raii.h"
 
 namespace bleedborder {
 

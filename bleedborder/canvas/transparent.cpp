@@ -5,10 +5,10 @@
 #include <optional>
 
 #include "bleedborder/canvas/canvas.h"
-#include "bleedborder/canvas/errors.h"
-#include "bleedborder/canvas/gdi_raii.h"
 #include "bleedborder/image/conversion.h"
 #include "bleedborder/image/image_globals.h"
+#include "bleedborder/platform/errors.h"
+#include "bleedborder/platform/gdi_raii.h"
 #include "bleedborder/platform/process.h"
 
 namespace bleedborder {

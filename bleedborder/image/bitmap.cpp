@@ -8,13 +8,13 @@
 #include <utility>
 
 #include "bleedborder/canvas/canvas.h"
-#include "bleedborder/canvas/errors.h"
-#include "bleedborder/canvas/gdi_raii.h"
 #include "bleedborder/core/exceptions.h"
 #include "bleedborder/image/conversion.h"
 #include "bleedborder/image/dib.h"
 #include "bleedborder/image/image_globals.h"
+#include "bleedborder/platform/errors.h"
 #include "bleedborder/platform/files.h"
+#include "bleedborder/platform/gdi_raii.h"
 
 namespace bleedborder {
 

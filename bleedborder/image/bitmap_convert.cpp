@@ -3,11 +3,11 @@
 #include <cstdint>
 #include <utility>
 
-#include "bleedborder/canvas/errors.h"
-#include "bleedborder/canvas/gdi_raii.h"
 #include "bleedborder/image/bitmap.h"
 #include "bleedborder/image/conversion.h"
 #include "bleedborder/image/image_globals.h"
+#include "bleedborder/platform/errors.h"
+#include "bleedborder/platform/gdi_raii.h"
 
 namespace bleedborder {
 

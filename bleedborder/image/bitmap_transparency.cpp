@@ -4,11 +4,11 @@
 #include <optional>
 
 #include "bleedborder/canvas/canvas.h"
-#include "bleedborder/canvas/errors.h"
-#include "bleedborder/canvas/gdi_raii.h"
 #include "bleedborder/canvas/graphics_lib.h"
 #include "bleedborder/canvas/transparent.h"
 #include "bleedborder/image/bitmap.h"
+#include "bleedborder/platform/errors.h"
+#include "bleedborder/platform/gdi_raii.h"
 
 namespace bleedborder {
 

@@ -12,13 +12,13 @@
 #include <optional>
 #include <vector>
 
-#include "bleedborder/canvas/errors.h"
-#include "bleedborder/canvas/gdi_raii.h"
 #include "bleedborder/core/exceptions.h"
 #include "bleedborder/image/bitmap.h"
 #include "bleedborder/image/bmp_format.h"
 #include "bleedborder/image/dib.h"
+#include "bleedborder/platform/errors.h"
 #include "bleedborder/platform/files.h"
+#include "bleedborder/platform/gdi_raii.h"
 
 namespace bleedborder {
 

@@ -10,13 +10,13 @@
 #include <vector>
 
 #include "bleedborder/canvas/canvas.h"
-#include "bleedborder/canvas/errors.h"
-#include "bleedborder/canvas/gdi_raii.h"
 #include "bleedborder/core/exceptions.h"
 #include "bleedborder/image/bitmap.h"
 #include "bleedborder/image/bmp_format.h"
 #include "bleedborder/image/conversion.h"
 #include "bleedborder/image/dib.h"
+#include "bleedborder/platform/errors.h"
+#include "bleedborder/platform/gdi_raii.h"
 
 namespace bleedborder {
 

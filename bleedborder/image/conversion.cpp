@@ -8,12 +8,12 @@
 #include <iterator>
 
 #include "bleedborder/canvas/canvas.h"
-#include "bleedborder/canvas/errors.h"
-#include "bleedborder/canvas/gdi_raii.h"
 #include "bleedborder/canvas/graphics_lib.h"
 #include "bleedborder/canvas/tools.h"
 #include "bleedborder/image/dib.h"
+#include "bleedborder/platform/errors.h"
 #include "bleedborder/platform/files.h"
+#include "bleedborder/platform/gdi_raii.h"
 
 namespace bleedborder {
 

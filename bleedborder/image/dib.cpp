@@ -8,10 +8,10 @@
 #include <iterator>
 #include <limits>
 
-#include "bleedborder/canvas/errors.h"
-#include "bleedborder/canvas/gdi_raii.h"
 #include "bleedborder/image/image_globals.h"
+#include "bleedborder/platform/errors.h"
 #include "bleedborder/platform/files.h"
+#include "bleedborder/platform/gdi_raii.h"
 
 namespace bleedborder {
 

@@ -4,12 +4,12 @@
 #include <thread>
 
 #include "bleedborder/canvas/canvas.h"
-#include "bleedborder/canvas/errors.h"
-#include "bleedborder/canvas/gdi_raii.h"
 #include "bleedborder/canvas/graphics_lib.h"
 #include "bleedborder/canvas/tools.h"
 #include "bleedborder/core/exceptions.h"
+#include "bleedborder/platform/errors.h"
 #include "bleedborder/platform/files.h"
+#include "bleedborder/platform/gdi_raii.h"
 #include "tests/support/library_fixture.h"
 
 using namespace bleedborder;

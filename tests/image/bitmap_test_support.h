@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "bleedborder/canvas/canvas.h"
-#include "bleedborder/canvas/gdi_raii.h"
 #include "bleedborder/image/bitmap.h"
 #include "bleedborder/platform/gdi.h"
+#include "bleedborder/platform/gdi_raii.h"
 #include "tests/support/library_fixture.h"
 
 using namespace bleedborder;

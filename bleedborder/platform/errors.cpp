@@ -1,4 +1,4 @@
-#include "bleedborder/canvas/errors.h"
+#include "bleedborder/platform/errors.h"
 
 #include <string>
 
