@@ -44,6 +44,7 @@ install(DIRECTORY bleedborder
   PATTERN "raster_*.h" EXCLUDE
   PATTERN "stretch_map.h" EXCLUDE
   PATTERN "bmp_format.h" EXCLUDE
+  PATTERN "bmp_description.h" EXCLUDE
   PATTERN "conversion.h" EXCLUDE
   PATTERN "dib.h" EXCLUDE
   PATTERN "image_globals.h" EXCLUDE
