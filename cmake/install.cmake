@@ -47,6 +47,7 @@ install(DIRECTORY bleedborder
   PATTERN "gdi_device.h" EXCLUDE
   PATTERN "gdi_formats.h" EXCLUDE
   PATTERN "bmp_format.h" EXCLUDE
+  PATTERN "bmp_description.h" EXCLUDE
   PATTERN "conversion.h" EXCLUDE
   PATTERN "dib.h" EXCLUDE
   PATTERN "image_globals.h" EXCLUDE

@@ -157,8 +157,6 @@ class BLEEDBORDER_EXPORT TBitmap : public TGraphic {
   // Answers whether the bitmap changed, for the notice its caller gives once
   // the lock is back.
   bool ReadBmpImage(TStream& stream, std::int64_t count) REQUIRES(LibraryLock);
-  void ReadBmpBody(TStream& stream, std::int64_t remaining, const gdi::BITMAPFILEHEADER& fileHeader)
-      REQUIRES(LibraryLock);
   void WriteBmp(TStream& stream, bool withByteCount, const TPixelWriter* writePixels = nullptr);
 
  private:
