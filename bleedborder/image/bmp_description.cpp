@@ -10,10 +10,10 @@
 #include <cstring>
 #include <span>
 
-#include "bleedborder/canvas/errors.h"
 #include "bleedborder/core/exceptions.h"
 #include "bleedborder/image/bmp_format.h"
 #include "bleedborder/image/dib.h"
+#include "bleedborder/platform/errors.h"
 
 namespace bleedborder {
 
