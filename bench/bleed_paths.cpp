@@ -1,11 +1,11 @@
 // Times the bleed border of one picture, in-process, with the command's
 // set-up around it, through one of four renderers:
 //   bleed_paths PICTURE.bmp passes|direct|legacy|stream [OUTPUT]
-// passes: the pass loop; direct: the pass-major renderer, on a composite
-// sized unfilled; legacy: the per-pixel renderer it replaced; stream: what
-// the tool does, the pass-major renderer writing band by band as it renders,
-// from the picture as loaded (its render_s is 0: the rendering is in
-// store_s). OUTPUT (default PICTURE.bmp.bmp) may be /dev/null, to time the
+// passes: the pass loop; direct: the direct renderer, on a composite sized
+// unfilled; legacy: the per-pixel renderer it replaced; stream: what the tool
+// does, the library's one call for the border (StoreBleedBorder), which
+// renders band by band as it writes, from the picture as loaded (its
+// render_s is 0: the rendering is in store_s). OUTPUT (default PICTURE.bmp.bmp) may be /dev/null, to time the
 // rendering without the writing.
 // Prints "paths MODE wall_s=X load_s=.. depth_s=.. size_s=.. render_s=..
 // store_s=.. peak_mib=..": the whole run from load to store, then its steps,
@@ -26,10 +26,11 @@
 #include <sys/resource.h>
 
 #include "bench/legacy_bleed_renderer.h"
-#include "bleedborder/canvas/bleed_border.h"
-#include "bleedborder/canvas/canvas.h"
+#include "bleedborder/bleed/bleed.h"
+#include "bleedborder/bleed/bleed_geometry.h"
+#include "bleedborder/bleed/bleed_passes.h"
+#include "bleedborder/bleed/renderer/direct_renderer.h"
 #include "bleedborder/canvas/graphics_lib.h"
-#include "bleedborder/canvas/tools.h"
 #include "bleedborder/image/bitmap.h"
 
 using namespace bleedborder;
@@ -38,21 +39,19 @@ namespace {
 
 enum class Mode { Passes, Direct, Legacy, Stream };
 
-std::int32_t RoundHalfEven(double value) { return static_cast<std::int32_t>(std::nearbyint(value)); }
-
 [[gnu::noinline]] void RenderBorder(Mode mode, TBitmap& source, TBitmap& work, TBitmap& composite,
-                                    std::int32_t inset) {
+                                    const TBleedGeometry& g) {
   switch (mode) {
     case Mode::Direct:
-      if (DrawBleedDirect(source, composite, inset, {TUnpaintedPixels::White})) return;
+      if (bleed::DrawBleedDirect(source, composite, g, {bleed::TUnpaintedPixels::White})) return;
       break;
     case Mode::Legacy:
-      if (legacy::DrawBleedDirect(source, composite, inset)) return;
+      if (legacy::DrawBleedDirect(source, composite, g.inset)) return;
       break;
     case Mode::Passes:
     case Mode::Stream: break;
   }
-  DrawBleedPasses(source, work, composite, inset);
+  DrawBleedPasses(source, work, composite, g);
 }
 
 // Seconds since the last lap.
@@ -80,11 +79,7 @@ Steps Run(const std::string& path, Mode mode, const std::string& output) {
   source.LoadFile(path);
   steps.load = laps.Lap();
   if (mode == Mode::Stream) {
-    const std::int32_t margin = RoundHalfEven(std::min(source.Width(), source.Height()) / 8.0);
-    composite.SetDepth(TPixelDepth::pd32Bit);
-    composite.SetSizeUnfilled(source.Width() + margin, source.Height() + margin);
-    steps.size = laps.Lap();
-    if (!StoreBleedDirect(source, composite, RoundHalfEven(margin / 2.0), output)) std::abort();
+    StoreBleedBorder(source, output);
     steps.store = laps.Lap();
     return steps;
   }
@@ -92,29 +87,20 @@ Steps Run(const std::string& path, Mode mode, const std::string& output) {
   work.SetDepth(TPixelDepth::pd32Bit);
   composite.SetDepth(TPixelDepth::pd32Bit);
   steps.depth = laps.Lap();
-  const std::int32_t margin = RoundHalfEven(std::min(source.Width(), source.Height()) / 8.0);
-  const std::int32_t outputWidth = source.Width() + margin, outputHeight = source.Height() + margin;
-  work.Canvas().Brush().SetColor(clWhite);
-  work.Canvas().Brush().SetStyle(TBrushStyle::bsSolid);
-  work.Canvas().Pen().SetColor(clWhite);
-  work.SetUseTransparency(true);
-  work.SetKeyColor(clWhite);
-  source.SetUseTransparency(true);
-  source.SetKeyKind(TTransparencyKind::tkFixed);
-  source.SetKeyColor(clWhite);
-  const std::int32_t inset = RoundHalfEven(margin / 2.0);
-  if (mode == Mode::Direct && BleedDirectFits(source, outputWidth, outputHeight, inset)) {
-    composite.SetSizeUnfilled(outputWidth, outputHeight);
+  const TBleedGeometry g = BleedGeometryOf(source.Width(), source.Height());
+  PrepareBleedBitmaps(source, work);
+  if (mode == Mode::Direct && bleed::BleedDirectFits(source, g)) {
+    composite.SetSizeUnfilled(g.outputWidth, g.outputHeight);
   } else {
-    composite.SetWidth(outputWidth);
-    composite.SetHeight(outputHeight);
+    composite.SetWidth(g.outputWidth);
+    composite.SetHeight(g.outputHeight);
   }
   if (mode == Mode::Passes) {
-    work.SetWidth(outputWidth);
-    work.SetHeight(outputHeight);
+    work.SetWidth(g.outputWidth);
+    work.SetHeight(g.outputHeight);
   }
   steps.size = laps.Lap();
-  RenderBorder(mode, source, work, composite, inset);
+  RenderBorder(mode, source, work, composite, g);
   steps.render = laps.Lap();
   composite.StoreFile(output);
   steps.store = laps.Lap();

@@ -53,7 +53,9 @@ install(DIRECTORY bleedborder
   PATTERN "image_globals.h" EXCLUDE
   PATTERN "gdi_raii.h" EXCLUDE
   PATTERN "resource_manager.h" EXCLUDE
-  PATTERN "picture_colors.h" EXCLUDE)
+  PATTERN "picture_colors.h" EXCLUDE
+  PATTERN "row_writer.h" EXCLUDE
+  PATTERN "renderer" EXCLUDE)
 install(FILES ${BLEED_GENERATED_INCLUDE_DIR}/bleedborder/version.h ${BLEED_GENERATED_INCLUDE_DIR}/bleedborder/export.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/bleedborder COMPONENT library)
 

@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes through the whole bleed border command in memory:
-// load, the conversion to 32 bits, the sizes, the border and the write to a
-// memory stream. For small pictures the border is drawn a second time by the
-// pass loop, and both results must agree byte for byte. Refusals are the
+// load, then the library's one call that gives the picture its border and
+// writes it to a memory stream. For small pictures the border is drawn a
+// second time by the pass loop, and both results must agree byte for byte. Refusals are the
 // library's exceptions; anything else (a crash, a sanitizer report, an
 // escaped exception of another kind, a wrong result) is a finding.
 #include <cstddef>

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bleedborder/bleed/bleed_geometry.h"
 #include "bleedborder/canvas/canvas.h"
 #include "bleedborder/canvas/tools.h"
 #include "bleedborder/core/stream.h"
@@ -71,8 +72,6 @@ std::vector<std::uint8_t> PictureFile() {
   return file;
 }
 
-std::int32_t RoundHalfEven(double value) { return static_cast<std::int32_t>(std::nearbyint(value)); }
-
 // Steps 2 to 16 of the command; the bytes of the file it would write.
 std::vector<std::uint8_t> RunBleedSequence(const std::vector<std::uint8_t>& input) {
   auto source = std::make_unique<TBitmap>();
@@ -87,7 +86,8 @@ std::vector<std::uint8_t> RunBleedSequence(const std::vector<std::uint8_t>& inpu
   work->SetDepth(TPixelDepth::pd32Bit);
   composite->SetDepth(TPixelDepth::pd32Bit);
   const std::int32_t sourceWidth = source->Width(), sourceHeight = source->Height();
-  const std::int32_t margin = RoundHalfEven(std::min(sourceWidth, sourceHeight) / 8.0);
+  const TBleedGeometry g = BleedGeometryOf(sourceWidth, sourceHeight);
+  const std::int32_t margin = g.margin;
   const std::int32_t outputWidth = sourceWidth + margin, outputHeight = sourceHeight + margin;
   work->SetWidth(outputWidth);
   work->SetHeight(outputHeight);
@@ -108,7 +108,7 @@ std::vector<std::uint8_t> RunBleedSequence(const std::vector<std::uint8_t>& inpu
   composite->SetWidth(outputWidth);
   composite->SetHeight(outputHeight);
 
-  const std::int32_t inset = RoundHalfEven(margin / 2.0);
+  const std::int32_t inset = g.inset;
   EXPECT_EQ(margin, 3);
   EXPECT_EQ(inset, 2);
   for (std::int32_t i = 0; i <= inset; ++i) {

@@ -16,13 +16,13 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 # The files a user relies on, and none of the test, bench or tool headers.
 for file in bin/bleedborder lib/libbleedborder.a share/man/man1/bleedborder.1.gz \
-    include/bleedborder/canvas/bleed_border.h include/bleedborder/image/bitmap.h \
+    include/bleedborder/bleed/bleed.h include/bleedborder/image/bitmap.h \
     include/bleedborder/core/exceptions.h include/bleedborder/platform/gdi.h \
     lib/cmake/bleedborder/bleedborderConfig.cmake lib/cmake/bleedborder/bleedborderConfigVersion.cmake \
     lib/cmake/bleedborder/bleedborderTargets.cmake lib/pkgconfig/bleedborder.pc; do
   [ -f "$prefix/$file" ] || fail "$file is not installed"
 done
-[ "$(ls "$prefix/include/bleedborder")" = "$(printf 'canvas\ncore\nexport.h\nimage\nplatform\nversion.h')" ] ||
+[ "$(ls "$prefix/include/bleedborder")" = "$(printf 'bleed\ncanvas\ncore\nexport.h\nimage\nplatform\nversion.h')" ] ||
   fail "include/bleedborder holds $(ls "$prefix/include/bleedborder" | tr '\n' ' ')"
 
 # Every installed header compiles on its own: none includes a header that was

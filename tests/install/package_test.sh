@@ -65,7 +65,7 @@ expect_files libbleedborder-dev "lib/$multiarch/libbleedborder.a" \
   "lib/$multiarch/cmake/bleedborder/"bleedborder{Config,ConfigVersion,Targets,Targets-release}.cmake
 expect_files libbleedborder1 "lib/$multiarch/libbleedborder.so.1" "lib/$multiarch/libbleedborder.so.1.0.0"
 dpkg-deb -c "$work/packages/libbleedborder-dev_1.0.0_amd64.deb" >"$work/dev-contents"
-grep -q ' ./usr/include/bleedborder/canvas/bleed_border.h$' "$work/dev-contents" ||
+grep -q ' ./usr/include/bleedborder/bleed/bleed.h$' "$work/dev-contents" ||
   fail "libbleedborder-dev lacks the headers"
 
 # expect_field PACKAGE FIELD PATTERN: the control field matches the bash PATTERN.

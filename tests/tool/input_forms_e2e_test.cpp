@@ -147,7 +147,7 @@ std::string Masks(std::uint32_t red, std::uint32_t green, std::uint32_t blue) {
 std::string PassLoopOutput(const std::string& file) {
   TBitmap source;
   command_steps::Load(source, reinterpret_cast<const std::uint8_t*>(file.data()), file.size());
-  const command_steps::Geometry g = command_steps::GeometryOf(source);
+  const TBleedGeometry g = BleedGeometryOf(source.Width(), source.Height());
   const std::vector<std::uint8_t> bytes = command_steps::Compose(source, g, false);
   return {bytes.begin(), bytes.end()};
 }

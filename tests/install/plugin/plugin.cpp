@@ -3,26 +3,30 @@
 // 47 x 33 picture a bleed border and answers the bordered width (51), or -1
 // when the library throws.
 #include <cstdint>
+#include <cstring>
+#include <vector>
 
-#include <bleedborder/canvas/bleed_border.h>
+#include <bleedborder/bleed/bleed.h>
 #include <bleedborder/canvas/graphics_lib.h>
 #include <bleedborder/core/exceptions.h>
+#include <bleedborder/core/stream.h>
 #include <bleedborder/image/bitmap.h>
 
 namespace {
 
 std::int32_t BorderedWidth() {
   using namespace bleedborder;
-  TBitmap source, work, composite;
-  for (TBitmap* bitmap : {&source, &work, &composite}) bitmap->SetDepth(TPixelDepth::pd32Bit);
-  source.SetWidth(47);
-  source.SetHeight(33);
-  constexpr std::int32_t margin = 4, inset = 2;  // an eighth of 33, and half of that
-  PrepareBleedBitmaps(source, work);
-  composite.SetWidth(47 + margin);
-  composite.SetHeight(33 + margin);
-  DrawBleedDirect(source, composite, inset);
-  return composite.Width();
+  TBitmap picture;
+  picture.SetDepth(TPixelDepth::pd32Bit);
+  picture.SetWidth(47);
+  picture.SetHeight(33);
+  TMemoryStream written;
+  StoreBleedBorder(picture, written);
+  // The width in the written file's info header.
+  const std::vector<std::uint8_t> bytes = written.Bytes();
+  std::int32_t width = -1;
+  if (bytes.size() >= 22) std::memcpy(&width, bytes.data() + 18, sizeof width);
+  return width;
 }
 
 }  // namespace

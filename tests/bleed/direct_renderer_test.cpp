@@ -13,7 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "bleedborder/canvas/bleed_border.h"
+#include "bleedborder/bleed/bleed_geometry.h"
+#include "bleedborder/bleed/bleed_passes.h"
+#include "bleedborder/bleed/renderer/direct_renderer.h"
 #include "bleedborder/canvas/canvas.h"
 #include "bleedborder/canvas/tools.h"
 #include "bleedborder/core/stream.h"
@@ -22,6 +24,7 @@
 #include "tests/support/library_fixture.h"
 
 using namespace bleedborder;
+using namespace bleedborder::bleed;
 
 namespace {
 
@@ -33,8 +36,6 @@ struct Picture {
   std::vector<std::uint32_t> pixels;
   bool topDown = false;
 };
-
-std::int32_t RoundHalfEven(double value) { return static_cast<std::int32_t>(std::nearbyint(value)); }
 
 // A 32-bit section holding the picture's bytes, or a 24-bit one holding its
 // colours, in either row order.
@@ -214,19 +215,17 @@ std::vector<std::uint8_t> Render(const Picture& picture, bool direct, const Rend
   if (!direct) source.SetDepth(TPixelDepth::pd32Bit);
   work.SetDepth(TPixelDepth::pd32Bit);
   composite.SetDepth(TPixelDepth::pd32Bit);
-  const std::int32_t margin = RoundHalfEven(std::min(picture.width, picture.height) / 8.0);
-  const std::int32_t outputWidth = picture.width + margin, outputHeight = picture.height + margin;
-  work.SetWidth(outputWidth);
-  work.SetHeight(outputHeight);
+  const TBleedGeometry g = BleedGeometryOf(picture.width, picture.height);
+  work.SetWidth(g.outputWidth);
+  work.SetHeight(g.outputHeight);
   PrepareBleedBitmaps(source, work);
-  composite.SetWidth(outputWidth);
-  composite.SetHeight(outputHeight);
+  composite.SetWidth(g.outputWidth);
+  composite.SetHeight(g.outputHeight);
   if (setup.stainedComposite) Stain(composite, static_cast<unsigned>(picture.width * 7919 + picture.height));
-  const std::int32_t inset = RoundHalfEven(margin / 2.0);
   if (direct) {
-    EXPECT_TRUE(DrawBleedDirect(source, composite, inset, {TUnpaintedPixels::Keep, setup.threads}));
+    EXPECT_TRUE(DrawBleedDirect(source, composite, g, {TUnpaintedPixels::Keep, setup.threads}));
   } else {
-    DrawBleedPasses(source, work, composite, inset);
+    DrawBleedPasses(source, work, composite, g);
   }
   return BytesOf(composite);
 }
@@ -414,13 +413,10 @@ TEST(BleedBorder, DirectRendererReadsRunLengthPicturesAsLoaded) {
         ExpectSameBytes(picture, what, {seed % 2 ? 1u : 2u, seed % 3 == 0, false, nullptr, bits});
         TBitmap source;
         LoadRunLength(source, picture, bits);
-        const std::int32_t margin = RoundHalfEven(std::min(width, height) / 8.0);
-        EXPECT_TRUE(BleedDirectFits(source, width + margin, height + margin, RoundHalfEven(margin / 2.0))) << what;
-        TBitmap composite;
-        composite.SetDepth(TPixelDepth::pd32Bit);
-        composite.SetSizeUnfilled(width + margin, height + margin);
+        const TBleedGeometry g = BleedGeometryOf(width, height);
+        EXPECT_TRUE(BleedDirectFits(source, g)) << what;
         TMemoryStream written;
-        ASSERT_TRUE(StoreBleedDirect(source, composite, RoundHalfEven(margin / 2.0), written)) << what;
+        ASSERT_TRUE(StoreBleedDirect(source, g, written)) << what;
         EXPECT_EQ(source.Kind(), TBitmapKind::bkDDB) << what;
       }
 }
@@ -443,7 +439,7 @@ TEST(BleedBorder, DirectRendererOnAnUnfilledCompositeGivesTheBytesOfAClearedOne)
     Fill(source, picture);
     composite.SetDepth(TPixelDepth::pd32Bit);
     composite.SetSizeUnfilled(123 + 15, 120 + 15);
-    ASSERT_TRUE(DrawBleedDirect(source, composite, 8, {TUnpaintedPixels::White, 2}));
+    ASSERT_TRUE(DrawBleedDirect(source, composite, BleedGeometryOf(123, 120), {TUnpaintedPixels::White, 2}));
     EXPECT_TRUE(BytesOf(composite) == Render(picture, false, {})) << name;
   }
 }
@@ -452,29 +448,27 @@ TEST(BleedBorder, DirectRendererOnAnUnfilledCompositeGivesTheBytesOfAClearedOne)
 // composite sized unfilled, its pixels never set.
 void ExpectBandsGiveTheFileOfThePasses(const Picture& picture, bool source24, TBandOptions options,
                                        const std::string& what) {
-  TBitmap reference, source, composite;
+  TBitmap reference, source;
   Fill(reference, picture, source24 ? 24 : 32);
-  const std::int32_t margin = RoundHalfEven(std::min(picture.width, picture.height) / 8.0);
+  const TBleedGeometry g = BleedGeometryOf(picture.width, picture.height);
   TBitmap passes;
   passes.SetDepth(TPixelDepth::pd32Bit);
-  passes.SetWidth(picture.width + margin);
-  passes.SetHeight(picture.height + margin);
+  passes.SetWidth(g.outputWidth);
+  passes.SetHeight(g.outputHeight);
   TMemoryStream expected;
   {
     TBitmap work;
     work.SetDepth(TPixelDepth::pd32Bit);
-    work.SetWidth(picture.width + margin);
-    work.SetHeight(picture.height + margin);
+    work.SetWidth(g.outputWidth);
+    work.SetHeight(g.outputHeight);
     reference.SetDepth(TPixelDepth::pd32Bit);
     PrepareBleedBitmaps(reference, work);
-    DrawBleedPasses(reference, work, passes, RoundHalfEven(margin / 2.0));
+    DrawBleedPasses(reference, work, passes, g);
     passes.StoreStream(expected);
   }
   Fill(source, picture, source24 ? 24 : 32);
-  composite.SetDepth(TPixelDepth::pd32Bit);
-  composite.SetSizeUnfilled(picture.width + margin, picture.height + margin);
   TMemoryStream written;
-  ASSERT_TRUE(StoreBleedDirect(source, composite, RoundHalfEven(margin / 2.0), written, options)) << what;
+  ASSERT_TRUE(StoreBleedDirect(source, g, written, options)) << what;
   EXPECT_TRUE(written.Bytes() == expected.Bytes()) << what;
 }
 
@@ -529,12 +523,16 @@ void SizeAs(TBitmap& bitmap, TPixelDepth depth, std::int32_t side) {
   bitmap.SetHeight(side);
 }
 
-// A picture is read from a section or a 32-bit device bitmap; the composite,
-// which is written, must be a 32-bit section.
+// A picture is read from a section or a 32-bit device bitmap of the
+// geometry's source size; the composite drawn on must be a 32-bit section of
+// the output's size. A picture declined is not written.
 TEST(BleedBorder, DirectRendererDeclinesWhatItCannotReadOrWrite) {
+  const TBleedGeometry ofEight{8, 8, 1, 0, 9, 9};
   const struct {
     const char* what;
     std::function<void(TBitmap& source, TBitmap& composite)> make;
+    TBleedGeometry g;
+    bool pictureRefused;
   } cases[] = {
       {"monochrome device bitmap",
        [](TBitmap& source, TBitmap& composite) {
@@ -543,21 +541,39 @@ TEST(BleedBorder, DirectRendererDeclinesWhatItCannotReadOrWrite) {
          gdi::GetObjectA(mono, sizeof record, &record);
          source.AttachImage(mono, {}, nullptr, false, record);
          SizeAs(composite, TPixelDepth::pd32Bit, 9);
-       }},
+       },
+       ofEight, true},
+      {"empty picture", [](TBitmap&, TBitmap& composite) { SizeAs(composite, TPixelDepth::pd32Bit, 9); },
+       {0, 0, 0, 0, 9, 9}, true},
+      {"geometry of another picture",
+       [](TBitmap& source, TBitmap& composite) {
+         SizeAs(source, TPixelDepth::pd32Bit, 7);
+         SizeAs(composite, TPixelDepth::pd32Bit, 9);
+       },
+       ofEight, true},
       {"device bitmap composite",
        [](TBitmap& source, TBitmap& composite) {
          SizeAs(source, TPixelDepth::pdDevice, 8);
          SizeAs(composite, TPixelDepth::pdDevice, 9);
-       }},
-      {"empty picture", [](TBitmap&, TBitmap& composite) { SizeAs(composite, TPixelDepth::pd32Bit, 9); }},
+       },
+       ofEight, false},
+      {"composite of another size",
+       [](TBitmap& source, TBitmap& composite) {
+         SizeAs(source, TPixelDepth::pd32Bit, 8);
+         SizeAs(composite, TPixelDepth::pd32Bit, 10);
+       },
+       ofEight, false},
   };
   for (const auto& c : cases) {
     TBitmap source, composite;
     c.make(source, composite);
-    EXPECT_FALSE(DrawBleedDirect(source, composite, 0)) << c.what;
+    EXPECT_FALSE(DrawBleedDirect(source, composite, c.g)) << c.what;
     TMemoryStream stream;
-    EXPECT_FALSE(StoreBleedDirect(source, composite, 0, stream)) << c.what;
-    EXPECT_EQ(stream.Bytes().size(), 0u) << c.what;
+    EXPECT_EQ(StoreBleedDirect(source, c.g, stream), !c.pictureRefused) << c.what;
+    EXPECT_EQ(BleedDirectFits(source, c.g), !c.pictureRefused) << c.what;
+    if (c.pictureRefused) {
+      EXPECT_EQ(stream.Bytes().size(), 0u) << c.what;
+    }
   }
 }
 

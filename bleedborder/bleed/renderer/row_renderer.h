@@ -1,0 +1,149 @@
+#pragma once
+// An output row of the border, or a window of its columns, computed from the
+// picture and the passes' tables: the pixels the picture decides, then each
+// word of pixels still undecided meets the passes from the highest down.
+#include <cstdint>
+#include <vector>
+
+#include "bleedborder/bleed/renderer/bit_rows.h"
+#include "bleedborder/bleed/renderer/pass_tables.h"
+#include "bleedborder/bleed/renderer/pixel_view.h"
+#include "bleedborder/core/bit_deposit.h"
+#include "bleedborder/platform/stretch_map.h"
+
+namespace bleedborder::bleed {
+
+// What the direct renderer does with the composite pixels that neither a pass
+// nor the picture paints.
+enum class TUnpaintedPixels : std::uint8_t {
+  Keep,   // left as they are, all four bytes, as the passes leave them
+  White,  // made white with a fourth byte of 0, as sizing a bitmap clears it:
+          // for a composite whose pixels have not been set yet
+};
+
+struct TBleedOptions {
+  TUnpaintedPixels unpainted = TUnpaintedPixels::Keep;
+  // 0: as many as pay for themselves (one per core for a large composite).
+  unsigned threads = 0;
+};
+
+class RowRenderer {
+ public:
+  // What a thread renders rows with; widestWindow: the most columns of a row
+  // it renders at once.
+  class RowScratch {
+   public:
+    RowScratch(const PassGeometry& g, std::int64_t widestWindow)
+        : undecided(widestWindow), blockBits(g.LastShrinks() ? WordsFor(g.sourceWidth) + 1 : 0),
+          sourceRows(Index(std::max(g.HighestEnlarging() + 1, 0))) {
+      narrowRows.reserve(sourceRows.size());
+    }
+
+   private:
+    friend class RowRenderer;
+    UndecidedRow undecided;
+    // The shrinking pass's block rows: their non-white bits ORed, and their pixels.
+    std::vector<std::uint64_t> blockBits;
+    std::vector<const std::uint8_t*> blockLines;
+    // The source row each enlarging pass reads for the row being rendered.
+    std::vector<std::int32_t> sourceRows;
+    // The passes of the row being rendered that read a source row with colour,
+    // and a narrow picture's bits of those rows.
+    std::vector<PassStep> steps;
+    std::vector<RowScratchBits> narrowRows;
+    RowScratchBits rowBits{};
+    // Whether the next row starts white (see RenderRowIn).
+    bool whiteFirst = false;
+  };
+
+  RowRenderer(const PixelView& source, const PassGeometry& geometry, TBleedOptions options, unsigned threads);
+
+  const PassGeometry& Sizes() const { return g_; }
+  unsigned Threads() const { return threads_; }
+
+  // Every row of a 32-bit composite of the output's size.
+  void Render(const PixelView& composite) const;
+  // Columns [first, end) of output row y into out (end - first pixels);
+  // first is a multiple of 64.
+  void RenderRow(std::int32_t y, std::int64_t first, std::int64_t end, std::uint32_t* out,
+                 RowScratch& scratch) const;
+
+ private:
+  // A row: the picture's pixels, the passes' span ends, the shrinking pass,
+  // the enlarging passes word by word, the white left over.
+  template <class Format>
+  void RenderRowIn(std::int32_t y, std::int64_t first, std::int64_t end, std::uint32_t* out,
+                   RowScratch& scratch) const;
+
+  template <class Format>
+  void CopyPictureRow(std::int32_t y, std::int64_t first, std::int64_t end, std::uint32_t* out) const;
+
+  template <class Format>
+  void DrawPictureRow(std::int32_t pictureY, std::uint32_t* out, RowScratch& scratch) const;
+
+  std::uint64_t PictureWord(const RowBits& bits, std::int64_t p0) const;
+
+  template <class Format>
+  void DrawSpanEnds(std::int32_t highestHere, const std::int32_t* sourceRows, std::uint32_t* out,
+                    UndecidedRow& undecided) const;
+
+  // The enlarging passes, a word of undecided pixels at a time.
+  template <class Format>
+  void DrawPassesWordByWord(std::int32_t top, const std::int32_t* sourceRows, std::uint32_t* out,
+                            RowScratch& scratch) const;
+
+#if defined(BLEED_HARDWARE_DEPOSIT)
+  template <class Format>
+  [[gnu::target("bmi2,popcnt")]] void SweepWordsWithHardwareDeposit(PassSteps& steps, std::uint32_t* out,
+                                                                    UndecidedRow& undecided) const;
+#endif
+
+  template <class Format, class Deposit, class Count>
+  [[gnu::always_inline]] void SweepWordsIn(PassSteps& steps, std::uint32_t* out, UndecidedRow& undecided,
+                                           Deposit deposit, Count count) const;
+
+  template <class Format, bool RepeatsTwice, class Deposit, class Count>
+  [[gnu::always_inline]] void SweepWords(PassSteps& steps, std::uint32_t* out, UndecidedRow& undecided,
+                                         Deposit deposit, Count count) const;
+
+  template <class Format, bool RepeatsTwice, class Deposit, class Count>
+  [[gnu::always_inline]] std::size_t MeetListedSteps(const PassSteps& steps, std::size_t met, std::int32_t w,
+                                                     std::uint64_t& open, std::uint32_t* pixels, Deposit deposit,
+                                                     Count count) const;
+
+  template <class Count>
+  [[gnu::always_inline]] static std::uint32_t SourceOffset(const ColumnWord& columns, int bit, Count count);
+
+  static std::uint64_t RepeatFurther(std::uint64_t painted, std::uint64_t repeats, std::int32_t longestRepeat);
+
+  // The shrinking last pass.
+  raster::SourceSpan ShrinkingSpan(std::size_t w, std::int64_t x0, int bit) const;
+
+  raster::SourceSpan ShrinkingColumns(std::int64_t x) const;
+
+  template <class Format>
+  bool DrawShrinkingPass(std::int32_t y, std::uint32_t* out, RowScratch& scratch) const;
+
+  static std::uint64_t SpanBits(std::int64_t x0, std::int64_t begin, std::int64_t end);
+
+  static std::uint64_t ShiftedBits(const RowBits& bits, std::int64_t first);
+
+  template <class Format>
+  std::uint32_t BlockAnd(const std::vector<const std::uint8_t*>& lines, raster::SourceSpan columns) const;
+
+  // The pixels nothing paints.
+  static void FillWhite(std::uint32_t* out, std::int64_t count);
+
+  static void PaintWhite(std::uint32_t* out, UndecidedRow& undecided);
+
+  PixelView source_;
+  PassGeometry g_;
+  TBleedOptions options_;
+  unsigned threads_;
+  NonWhiteBits nonWhite_;
+  PassColumnTable columns_;
+  ShrinkingPass shrinking_;
+  bool hardwareDeposit_;
+};
+
+}  // namespace bleedborder::bleed
