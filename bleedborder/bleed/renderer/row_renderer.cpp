@@ -320,12 +320,12 @@ raster::SourceSpan RowRenderer::ShrinkingColumns(std::int64_t x) const {
 // AND of its source block unless that is white, which it is only when every
 // pixel of the block is white. So the block rows' non-white bits, ORed,
 // tell which pixels the pass decides. True when it decides the last
-// undecided pixel of a word.
+// undecided pixel of a word. Only rows the pass reaches come here (those whose
+// top pass is the last), so y - inset is a row of its rectangle.
 template <class Format>
 bool RowRenderer::DrawShrinkingPass(std::int32_t y, std::uint32_t* out, RowScratch& scratch) const {
   UndecidedRow& undecided = scratch.undecided;
   const std::int64_t rowOffset = std::int64_t{y} - g_.inset;
-  if (rowOffset < 0 || rowOffset >= g_.PassHeight(g_.inset)) return false;
   const raster::SourceSpan rows = raster::StretchSpan(
       static_cast<std::uint32_t>(g_.sourceHeight), static_cast<std::uint32_t>(g_.PassHeight(g_.inset)),
       static_cast<std::uint32_t>(rowOffset), raster::StretchCombine::Block);
