@@ -36,7 +36,8 @@ struct PassGeometry : TBleedGeometry {
         .first;
   }
 
-  // In 64 bits: the pass sizes of a far too large inset would not fit 32.
+  // Whether the renderer draws this geometry. In 64 bits: the pass sizes of
+  // a far too large inset would not fit 32.
   bool Fits() const {
     if (inset < 0 || sourceWidth <= 0 || sourceHeight <= 0) return false;
     if (outputWidth < std::int64_t{sourceWidth} + inset || outputHeight < std::int64_t{sourceHeight} + inset)
