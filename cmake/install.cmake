@@ -50,6 +50,7 @@ install(DIRECTORY bleedborder
   PATTERN "bmp_description.h" EXCLUDE
   PATTERN "conversion.h" EXCLUDE
   PATTERN "dib.h" EXCLUDE
+  PATTERN "pixel_rows.h" EXCLUDE
   PATTERN "image_globals.h" EXCLUDE
   PATTERN "gdi_raii.h" EXCLUDE
   PATTERN "resource_manager.h" EXCLUDE

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "bleedborder/image/bitmap.h"
+#include "bleedborder/image/pixel_rows.h"
 
 namespace bleedborder {
 
@@ -16,9 +17,10 @@ std::optional<raster::Surface> PictureColorsOf(TBitmap& picture) {
   TLibraryHold hold;
   const TBitmapImage& image = picture.SharedImage();
   const gdi::DIBSECTION& section = image.Section;
-  if (!image.SectionHandle || !section.dsBm.bmBits) return std::nullopt;
+  const std::optional<TPixelRows> rows = SectionRows(section);
+  if (!image.SectionHandle || !rows) return std::nullopt;
   raster::Surface colors;
-  colors.bitCount = section.dsBmih.biBitCount;
+  colors.bitCount = rows->bitsPerPixel;
   const gdi::DWORD compression = section.dsBmih.biCompression;
   switch (colors.bitCount) {
     case 1:

@@ -15,6 +15,7 @@
 #include "bleedborder/image/bitmap.h"
 #include "bleedborder/image/bmp_description.h"
 #include "bleedborder/image/dib.h"
+#include "bleedborder/image/pixel_rows.h"
 #include "bleedborder/platform/errors.h"
 #include "bleedborder/platform/files.h"
 #include "bleedborder/platform/gdi_raii.h"
@@ -22,13 +23,6 @@
 namespace bleedborder {
 
 namespace {
-
-// Bytes of pixel memory of a section as the device describes it.
-std::uint64_t SectionBytes(const gdi::DIBSECTION& record) {
-  const std::int64_t rows = record.dsBm.bmHeight;
-  return static_cast<std::uint64_t>(std::max(record.dsBm.bmWidthBytes, 0)) *
-         static_cast<std::uint64_t>(rows < 0 ? -rows : rows);
-}
 
 // The raster device refused to make the storage: its error code when it gave
 // one, else the file is not a bitmap it can hold.
@@ -60,7 +54,9 @@ void ReadIntoSection(TStream& stream, const BmpDescription& description, gdi::HD
   gdi::GetObjectA(storage.bitmap->Get(), sizeof storage.record, &storage.record);
   // A size in the header larger than the section is not trusted: no more
   // than the section holds is read into it.
-  const std::uint64_t pixelBytes = std::min(description.pixelBytes, SectionBytes(storage.record));
+  const std::optional<TPixelRows> rows = SectionRows(storage.record);
+  const std::uint64_t sectionBytes = rows ? static_cast<std::uint64_t>(rows->Bytes()) : 0;
+  const std::uint64_t pixelBytes = std::min(description.pixelBytes, sectionBytes);
   stream.ReadBuffer(bits, static_cast<std::int64_t>(pixelBytes));
 }
 

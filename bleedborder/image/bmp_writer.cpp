@@ -14,7 +14,7 @@
 #include "bleedborder/image/bitmap.h"
 #include "bleedborder/image/bmp_format.h"
 #include "bleedborder/image/conversion.h"
-#include "bleedborder/image/dib.h"
+#include "bleedborder/image/pixel_rows.h"
 #include "bleedborder/platform/errors.h"
 #include "bleedborder/platform/gdi_raii.h"
 
@@ -64,8 +64,8 @@ TBmpLayout LayOutBmp(TBitmap& bitmap) REQUIRES(LibraryLock) {
 
   bitmap.EnsureSection();
   TBitmapImage& image = bitmap.SharedImage();
-  if (!image.SectionHandle) return layout;
-  const TDibSizes sizes = DibSizes(image.SectionHandle, static_cast<std::int32_t>(image.Section.dsBmih.biClrUsed));
+  const std::optional<TPixelRows> rows = SectionRows(image.Section);
+  if (!image.SectionHandle || !rows) return layout;
   gdi::RGBQUAD colors[kMaxTableEntries] = {};
   std::int32_t entryCount = bitmap.ReadSectionColors(colors);
   gdi::BITMAPINFOHEADER& header = image.Section.dsBmih;
@@ -81,11 +81,11 @@ TBmpLayout LayOutBmp(TBitmap& bitmap) REQUIRES(LibraryLock) {
     headerBytes = kCoreHeaderBytes + (header.biBitCount <= 8 ? 3u << header.biBitCount : 0u);
   else
     headerBytes = kInfoHeaderBytes + (WritesMasks(header) ? kMaskBytes : 0) + 4 * static_cast<std::uint32_t>(entryCount);
-  // The pixel size is the device's, which is what the section's memory
-  // holds; the header written says the same.
-  layout.pixelBytes = static_cast<std::uint32_t>(sizes.pixelBytes);
+  // The pixel size is what the section's memory holds (the device keeps it
+  // under 2^31 bytes); the header written says the same.
+  layout.pixelBytes = static_cast<std::uint32_t>(rows->Bytes());
   layout.totalBytes = kFileHeaderBytes + headerBytes + layout.pixelBytes;
-  layout.pixels = image.Section.dsBm.bmBits;
+  layout.pixels = rows->bits;
 
   DefaultMasks(image.Section);
   if (entryCount != 0) header.biClrUsed = static_cast<gdi::DWORD>(entryCount);
