@@ -10,13 +10,12 @@
 #include <vector>
 
 #include "bleedborder/canvas/picture_colors.h"
-#include "bleedborder/core/library_lock.h"
+#include "bleedborder/image/pixel_rows.h"
 #include "bleedborder/platform/raster_surface.h"
 
 namespace bleedborder {
 
 class TBitmap;
-class TBitmapImage;
 
 namespace bleed {
 
@@ -53,11 +52,13 @@ struct TDecoded {
   static constexpr std::int32_t kBytes = 0;
 };
 
-// The pixels of a section in device order: row 0 is the top row, whichever
-// order the rows have in memory. A composite is a 32-bit BI_RGB section; a
-// picture may be a 24-bit one too, read as it is, or one of 1, 4, 8, 16 or 32
-// bits with a colour table or masks, read through them a pixel at a time, or
-// a 32-bit device bitmap (a run-length compressed file loads as one).
+// A bitmap's pixel rows (pixel_rows.h) read as colours. A composite is a
+// 32-bit BI_RGB section; a picture may be a 24-bit one too, read as it is, or
+// one of 1, 4, 8, 16 or 32 bits with a colour table or masks, read through
+// them, or a 32-bit device bitmap (a run-length compressed file loads as
+// one), whose pixels are plain 32-bit colours, the very words its conversion
+// to 32 bits copies (with the fourth byte 0, which the renderer ignores
+// anyway): read as they are, no converted copy is made.
 class PixelView {
  public:
   enum class Depths : std::uint8_t { Only32, Any };
@@ -66,19 +67,14 @@ class PixelView {
   // the caller's alone (a storage is never changed while it is shared).
   static std::optional<PixelView> Of(TBitmap& bitmap, Depths depths);
 
-  std::int32_t Width() const { return width_; }
-  std::int32_t Height() const { return height_; }
-  std::int32_t BitsPerPixel() const { return bitsPerPixel_; }
+  std::int32_t Width() const { return rows_.width; }
+  std::int32_t Height() const { return rows_.height; }
+  std::int32_t BitsPerPixel() const { return rows_.bitsPerPixel; }
   bool Decoded() const { return colors_.has_value(); }
-  bool TopDown() const { return topDown_; }
-  std::int64_t Stride() const { return stride_; }
-  // The device row held by a row of memory, and back.
-  std::int32_t DeviceRow(std::int32_t memoryRow) const { return topDown_ ? memoryRow : height_ - 1 - memoryRow; }
-  const std::uint8_t* RowBytes(std::int32_t y) const { return bits_ + std::int64_t{DeviceRow(y)} * stride_; }
+  bool TopDown() const { return rows_.topDown; }
+  const std::uint8_t* RowBytes(std::int32_t y) const { return rows_.Row(y); }
   // A row of a 32-bit view.
-  std::uint32_t* Row(std::int32_t y) const {
-    return reinterpret_cast<std::uint32_t*>(bits_ + std::int64_t{DeviceRow(y)} * stride_);
-  }
+  std::uint32_t* Row(std::int32_t y) const { return reinterpret_cast<std::uint32_t*>(rows_.Row(y)); }
   // The colour of pixel x of a row, read as Format.
   template <class Format>
   std::uint32_t At(const std::uint8_t* row, std::int64_t x) const {
@@ -100,26 +96,15 @@ class PixelView {
   const std::vector<std::uint32_t>& ColorsOfValues() const { return *lookup_; }
 
  private:
-  PixelView(std::uint8_t* bits, std::int32_t width, std::int32_t height, std::int32_t bitsPerPixel,
-            std::int64_t stride, bool topDown, const std::optional<raster::Surface>& colors,
+  PixelView(const TPixelRows& rows, const std::optional<raster::Surface>& colors,
             std::shared_ptr<const std::vector<std::uint32_t>> lookup)
-      : bits_(bits), width_(width), height_(height), bitsPerPixel_(bitsPerPixel), stride_(stride), topDown_(topDown),
-        colors_(colors), lookup_(std::move(lookup)), lookupData_(lookup_ ? lookup_->data() : nullptr) {}
+      : rows_(rows), colors_(colors), lookup_(std::move(lookup)), lookupData_(lookup_ ? lookup_->data() : nullptr) {}
 
-  // A device bitmap's pixels are plain 32-bit colours, the very words its
-  // conversion to 32 bits copies (with the fourth byte 0, which the
-  // renderer ignores anyway): read as they are, no converted copy is made.
-  static std::optional<PixelView> OfDeviceBitmap(const TBitmapImage& image) REQUIRES(LibraryLock);
   // Each value's colour worked out once (at most 65536 of them, 256 KiB),
   // rather than a pixel at a time through the table or the masks.
   static std::shared_ptr<const std::vector<std::uint32_t>> ColorsOfValues(const raster::Surface& colors);
 
-  std::uint8_t* bits_;
-  std::int32_t width_;
-  std::int32_t height_;
-  std::int32_t bitsPerPixel_;
-  std::int64_t stride_;
-  bool topDown_;
+  TPixelRows rows_;
   std::optional<raster::Surface> colors_;
   std::shared_ptr<const std::vector<std::uint32_t>> lookup_;
   const std::uint32_t* lookupData_;
