@@ -1,6 +1,9 @@
 // Times the bleed border of one picture, in-process, with the command's
 // set-up around it, through one of four renderers:
 //   bleed_paths PICTURE.bmp passes|direct|legacy|stream [OUTPUT]
+// or prints the border's sizes for a picture of the given sizes (for
+// bench/cli_bench, which so uses the library's own rule):
+//   bleed_paths --geometry WIDTH HEIGHT
 // passes: the pass loop; direct: the direct renderer, on a composite sized
 // unfilled; legacy: the per-pixel renderer it replaced; stream: what the tool
 // does, the library's one call for the border (StoreBleedBorder), which
@@ -107,15 +110,25 @@ Steps Run(const std::string& path, Mode mode, const std::string& output) {
   return steps;
 }
 
+// The border's sizes for a picture of these sizes, for the benchmark's
+// comparisons: "geometry margin=M inset=I width=W height=H".
+int PrintGeometry(const char* width, const char* height) {
+  const TBleedGeometry g = BleedGeometryOf(std::atoi(width), std::atoi(height));
+  std::printf("geometry margin=%d inset=%d width=%d height=%d\n", g.margin, g.inset, g.outputWidth, g.outputHeight);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 4 && std::strcmp(argv[1], "--geometry") == 0) return PrintGeometry(argv[2], argv[3]);
   const char* modes[] = {"passes", "direct", "legacy", "stream"};
   int mode = -1;
   for (int i = 0; (argc == 3 || argc == 4) && i < 4; ++i)
     if (std::strcmp(argv[2], modes[i]) == 0) mode = i;
   if (mode < 0) {
-    std::fprintf(stderr, "usage: bleed_paths PICTURE.bmp passes|direct|legacy|stream [OUTPUT]\n");
+    std::fprintf(stderr, "usage: bleed_paths PICTURE.bmp passes|direct|legacy|stream [OUTPUT]\n"
+                         "       bleed_paths --geometry WIDTH HEIGHT\n");
     return 2;
   }
   GraphicsStartup();
