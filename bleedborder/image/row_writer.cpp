@@ -42,7 +42,7 @@ TBandedRowWriter::Extent TBandedRowWriter::ExtentOf(std::int32_t band) const {
           std::min<std::int64_t>(first + columnsPerBand_, layout_.width)};
 }
 
-void TBandedRowWriter::Write(TStream& stream, const TRenderPart& render) {
+void TBandedRowWriter::Write(TStream& stream, const TRenderBand& render) {
   ShareOutInOrder(
       Bands(), 1, Workers(), [&](unsigned worker, std::int32_t band, std::int32_t) { Render(worker, band, render); },
       [&](unsigned worker, std::int32_t band, std::int32_t) { WriteBand(stream, worker, band); });
@@ -50,14 +50,11 @@ void TBandedRowWriter::Write(TStream& stream, const TRenderPart& render) {
 
 // Whole rows go in at their stride, the padding left 0; a part of a row from
 // the buffer's start.
-void TBandedRowWriter::Render(unsigned worker, std::int32_t band, const TRenderPart& render) {
+void TBandedRowWriter::Render(unsigned worker, std::int32_t band, const TRenderBand& render) {
   const Extent extent = ExtentOf(band);
-  std::uint8_t* buffer = buffers_[worker].data();
-  for (std::int32_t i = 0; i < extent.rows; ++i) {
-    const std::int32_t memoryRow = extent.firstRow + i;
-    const std::int32_t y = layout_.topDown ? memoryRow : layout_.height - 1 - memoryRow;
-    render(worker, y, extent.first, extent.end, buffer + i * layout_.stride);
-  }
+  const std::int32_t firstY = layout_.topDown ? extent.firstRow : layout_.height - 1 - extent.firstRow;
+  render(worker, {firstY, extent.rows, layout_.topDown ? 1 : -1, extent.first, extent.end, buffers_[worker].data(),
+                  layout_.stride});
 }
 
 void TBandedRowWriter::WriteBand(TStream& stream, unsigned worker, std::int32_t band) const {

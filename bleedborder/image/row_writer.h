@@ -23,12 +23,24 @@ struct TRowLayout {
   bool topDown = false;  // memory holds the top row first
 };
 
+// A band to render: columns [first, end) of rows device rows (0 the top
+// row), firstY first, then firstY + yStep and so on (yStep is -1 for rows
+// bottom up in memory); row i into out + i * stride (stride may be
+// negative).
+struct TRowBand {
+  std::int32_t firstY = 0;
+  std::int32_t rows = 0;
+  std::int32_t yStep = 1;
+  std::int64_t first = 0;
+  std::int64_t end = 0;
+  std::uint8_t* out = nullptr;
+  std::int64_t stride = 0;
+};
+
 class TBandedRowWriter {
  public:
-  // Renders columns [first, end) of device row y (0 the top row) into out,
-  // (end - first) * bytesPerPixel bytes; worker: which of the Workers() renders.
-  using TRenderPart = std::function<void(unsigned worker, std::int32_t y, std::int64_t first, std::int64_t end,
-                                         std::uint8_t* out)>;
+  // Renders a band; worker: which of the Workers() renders it.
+  using TRenderBand = std::function<void(unsigned worker, const TRowBand& band)>;
 
   // bandBytes: the most pixel bytes a worker renders before they are
   // written; a part of a row starts on a multiple of columnAlignment columns.
@@ -40,7 +52,7 @@ class TBandedRowWriter {
   // Bytes written: stride * height.
   std::int64_t Bytes() const { return layout_.stride * layout_.height; }
 
-  void Write(TStream& stream, const TRenderPart& render);
+  void Write(TStream& stream, const TRenderBand& render);
 
  private:
   // A band's rows (in memory order) and columns.
@@ -51,7 +63,7 @@ class TBandedRowWriter {
 
   std::int32_t Bands() const;
   Extent ExtentOf(std::int32_t band) const;
-  void Render(unsigned worker, std::int32_t band, const TRenderPart& render);
+  void Render(unsigned worker, std::int32_t band, const TRenderBand& render);
   void WriteBand(TStream& stream, unsigned worker, std::int32_t band) const;
 
   TRowLayout layout_;

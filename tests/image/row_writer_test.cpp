@@ -50,12 +50,16 @@ TEST(RowWriter, WritesTheRowsInMemoryOrderWhateverTheBands) {
     EXPECT_LE(writer.Workers(), c.threads) << what;
     EXPECT_EQ(writer.Bytes(), c.layout.stride * c.layout.height) << what;
     TMemoryStream stream;
-    writer.Write(stream, [&](unsigned worker, std::int32_t y, std::int64_t first, std::int64_t end, std::uint8_t* out) {
+    writer.Write(stream, [&](unsigned worker, const TRowBand& band) {
       EXPECT_LT(worker, writer.Workers());
-      EXPECT_EQ(first % c.alignment, 0) << what;
-      EXPECT_LE(end - first, writer.WidestPart()) << what;
-      for (std::int64_t x = first; x < end; ++x)
-        for (std::int32_t i = 0; i < c.layout.bytesPerPixel; ++i) *out++ = ByteOf(y, x, i);
+      EXPECT_EQ(band.first % c.alignment, 0) << what;
+      EXPECT_LE(band.end - band.first, writer.WidestPart()) << what;
+      std::int32_t y = band.firstY;
+      for (std::int32_t row = 0; row < band.rows; ++row, y += band.yStep) {
+        std::uint8_t* out = band.out + row * band.stride;
+        for (std::int64_t x = band.first; x < band.end; ++x)
+          for (std::int32_t i = 0; i < c.layout.bytesPerPixel; ++i) *out++ = ByteOf(y, x, i);
+      }
     });
     EXPECT_TRUE(stream.Bytes() == Expected(c.layout)) << what;
   }

@@ -50,9 +50,7 @@ bool WriteBleedDirect(TBitmap& source, const TBleedGeometry& geometry, TBandOpti
   for (unsigned i = 0; i < rows.Workers(); ++i) scratch.emplace_back(g, rows.WidestPart());
   // The pixel bytes the header counts are the section's, which rows writes.
   store(composite, [&](TStream& stream, std::uint32_t) {
-    rows.Write(stream, [&](unsigned worker, std::int32_t y, std::int64_t first, std::int64_t end, std::uint8_t* out) {
-      renderer.RenderRow(y, first, end, reinterpret_cast<std::uint32_t*>(out), scratch[worker]);
-    });
+    rows.Write(stream, [&](unsigned worker, const TRowBand& band) { renderer.RenderRows(band, scratch[worker]); });
   });
   return true;
 }

@@ -72,6 +72,7 @@ class PixelView {
   std::int32_t BitsPerPixel() const { return rows_.bitsPerPixel; }
   bool Decoded() const { return colors_.has_value(); }
   bool TopDown() const { return rows_.topDown; }
+  std::int64_t Stride() const { return rows_.stride; }
   const std::uint8_t* RowBytes(std::int32_t y) const { return rows_.Row(y); }
   // A row of a 32-bit view.
   std::uint32_t* Row(std::int32_t y) const { return reinterpret_cast<std::uint32_t*>(rows_.Row(y)); }

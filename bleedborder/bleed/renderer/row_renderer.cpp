@@ -45,19 +45,25 @@ RowRenderer::RowRenderer(const PixelView& source, const PassGeometry& geometry, 
   if (g_.LastShrinks()) shrinking_ = ShrinkingPassOf(g_);
 }
 
-// Every row of a 32-bit composite of the output's size.
+// Every row of a 32-bit composite of the output's size, a thread's share of
+// them as one band: device rows down, whichever way memory holds them.
 void RowRenderer::Render(const PixelView& composite) const {
   ShareOut(g_.outputHeight, 16, threads_, [&](std::int32_t first, std::int32_t last) {
     RowScratch scratch(g_, g_.outputWidth);
-    for (std::int32_t y = first; y < last; ++y) RenderRow(y, 0, g_.outputWidth, composite.Row(y), scratch);
+    const std::int64_t stride = composite.TopDown() ? composite.Stride() : -composite.Stride();
+    RenderRows({first, last - first, 1, 0, g_.outputWidth, reinterpret_cast<std::uint8_t*>(composite.Row(first)),
+                stride},
+               scratch);
   });
 }
 
-// Columns [first, end) of output row y into out (end - first pixels);
-// first is a multiple of 64.
-void RowRenderer::RenderRow(std::int32_t y, std::int64_t first, std::int64_t end, std::uint32_t* out,
-                            RowScratch& scratch) const {
-  WithFormat(source_, [&](auto format) { RenderRowIn<decltype(format)>(y, first, end, out, scratch); });
+void RowRenderer::RenderRows(const TRowBand& band, RowScratch& scratch) const {
+  WithFormat(source_, [&](auto format) {
+    std::int32_t y = band.firstY;
+    for (std::int32_t i = 0; i < band.rows; ++i, y += band.yStep)
+      RenderRowIn<decltype(format)>(y, band.first, band.end,
+                                    reinterpret_cast<std::uint32_t*>(band.out + i * band.stride), scratch);
+  });
 }
 
 template <class Format>

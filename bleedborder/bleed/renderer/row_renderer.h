@@ -36,6 +36,7 @@
 #include "bleedborder/bleed/renderer/pass_tables.h"
 #include "bleedborder/bleed/renderer/pixel_view.h"
 #include "bleedborder/core/bit_deposit.h"
+#include "bleedborder/image/row_writer.h"
 #include "bleedborder/platform/stretch_map.h"
 
 namespace bleedborder::bleed {
@@ -90,10 +91,10 @@ class RowRenderer {
 
   // Every row of a 32-bit composite of the output's size.
   void Render(const PixelView& composite) const;
-  // Columns [first, end) of output row y into out (end - first pixels);
+  // Columns [first, end) of band.rows output rows (band.firstY, then a
+  // band.yStep further each) into band.out, a row every band.stride bytes;
   // first is a multiple of 64.
-  void RenderRow(std::int32_t y, std::int64_t first, std::int64_t end, std::uint32_t* out,
-                 RowScratch& scratch) const;
+  void RenderRows(const TRowBand& band, RowScratch& scratch) const;
 
  private:
   // A row: the picture's pixels, the passes' span ends, the shrinking pass,
