@@ -11,6 +11,7 @@ namespace bleedborder {
 TBandedRowWriter::TBandedRowWriter(const TRowLayout& layout, std::int64_t bandBytes, std::int64_t columnAlignment,
                                    unsigned threads)
     : layout_(layout) {
+  if (layout.width <= 0 || layout.height <= 0) return;  // no rows: no bands, nothing written
   const std::int64_t width = layout.width;
   const std::int64_t rowBytes = layout.stride;
   if (rowBytes > bandBytes) {
@@ -23,7 +24,7 @@ TBandedRowWriter::TBandedRowWriter(const TRowLayout& layout, std::int64_t bandBy
   }
   bandsPerRow_ = (width + columnsPerBand_ - 1) / columnsPerBand_;
   // The buffers are made here, before anything is written.
-  const auto workers = static_cast<std::size_t>(std::min<std::int64_t>(threads, Bands()));
+  const auto workers = static_cast<std::size_t>(std::min<std::int64_t>(std::max(threads, 1u), Bands()));
   const std::int64_t bufferBytes = bandsPerRow_ == 1 ? rowsPerBand_ * rowBytes : columnsPerBand_ * layout.bytesPerPixel;
   buffers_.assign(workers, std::vector<std::uint8_t>(static_cast<std::size_t>(bufferBytes)));
 }
@@ -31,6 +32,7 @@ TBandedRowWriter::TBandedRowWriter(const TRowLayout& layout, std::int64_t bandBy
 // Fewer than 2^31 for the rows of a BMP file (at most 2^32 bytes) in bands of
 // at least 256 bytes.
 std::int32_t TBandedRowWriter::Bands() const {
+  if (layout_.width <= 0 || layout_.height <= 0) return 0;
   const std::int64_t rowBands = (layout_.height + rowsPerBand_ - 1) / rowsPerBand_;
   return static_cast<std::int32_t>(rowBands * bandsPerRow_);
 }
@@ -43,6 +45,7 @@ TBandedRowWriter::Extent TBandedRowWriter::ExtentOf(std::int32_t band) const {
 }
 
 void TBandedRowWriter::Write(TStream& stream, const TRenderBand& render) {
+  if (buffers_.empty()) return;
   ShareOutInOrder(
       Bands(), 1, Workers(), [&](unsigned worker, std::int32_t band, std::int32_t) { Render(worker, band, render); },
       [&](unsigned worker, std::int32_t band, std::int32_t) { WriteBand(stream, worker, band); });

@@ -44,6 +44,8 @@ class TBandedRowWriter {
 
   // bandBytes: the most pixel bytes a worker renders before they are
   // written; a part of a row starts on a multiple of columnAlignment columns.
+  // threads: at most this many workers (0 as 1). A layout without rows or
+  // columns has no bands and writes nothing.
   TBandedRowWriter(const TRowLayout& layout, std::int64_t bandBytes, std::int64_t columnAlignment, unsigned threads);
 
   // The workers, no more than the bands; and the most columns one renders at once.

@@ -3,6 +3,7 @@
 // row, on one thread and several.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -42,12 +43,15 @@ TEST(RowWriter, WritesTheRowsInMemoryOrderWhateverTheBands) {
       {{101, 4, 3, 304, true}, 64, 4, 3},    // parts, then a row's padding after its last
       {{300, 2, 4, 1200, false}, 256, 64, 2},
       {{1, 9, 4, 4, false}, 4, 64, 2},       // a band a row
+      {{7, 3, 3, 24, true}, 1 << 20, 1, 0},  // threads 0: one worker
+      {{0, 5, 4, 0, false}, 256, 64, 2},     // no columns, no rows: nothing written
+      {{5, 0, 4, 20, false}, 256, 64, 2},
   };
   for (const auto& c : cases) {
     const std::string what = std::to_string(c.layout.width) + "x" + std::to_string(c.layout.height) + ", band " +
                              std::to_string(c.bandBytes) + ", threads " + std::to_string(c.threads);
     TBandedRowWriter writer(c.layout, c.bandBytes, c.alignment, c.threads);
-    EXPECT_LE(writer.Workers(), c.threads) << what;
+    EXPECT_LE(writer.Workers(), std::max(c.threads, 1u)) << what;
     EXPECT_EQ(writer.Bytes(), c.layout.stride * c.layout.height) << what;
     TMemoryStream stream;
     writer.Write(stream, [&](unsigned worker, const TRowBand& band) {
