@@ -18,12 +18,15 @@ TBleedGeometry CheckedGeometry(TBitmap& picture) {
   return g;
 }
 
+void StoreComposite(TBitmap& composite, const std::string& fileName) { composite.StoreFile(fileName); }
+void StoreComposite(TBitmap& composite, TStream& stream) { composite.StoreStream(stream); }
+
 // The passes, for a picture the direct renderer does not take (an empty
 // one): drawn from a copy converted to 32 bits on a composite that sizing
-// clears to white (it has no canvas yet), which store writes once the copy
-// and the work image are gone.
-template <class Store>
-void StoreByPasses(TBitmap& picture, const TBleedGeometry& g, Store store) {
+// clears to white (it has no canvas yet), written once the copy and the work
+// image are gone.
+template <class Target>
+void StoreByPasses(TBitmap& picture, const TBleedGeometry& g, Target& target) {
   TBitmap composite;
   composite.SetDepth(TPixelDepth::pd32Bit);
   {
@@ -38,21 +41,27 @@ void StoreByPasses(TBitmap& picture, const TBleedGeometry& g, Store store) {
     work.SetHeight(g.outputHeight);
     DrawBleedPasses(source, work, composite, g);
   }
-  store(composite);
+  StoreComposite(composite, target);
+}
+
+// The border written to a file or a stream. The work is done on a bitmap that
+// shares the picture's storage (no pixel is copied): the renderer reads that
+// storage without the library lock, and a thread that draws on the picture
+// meanwhile gives the picture storage of its own, as drawing on one of two
+// sharers does, instead of changing what is being read.
+template <class Target>
+void StoreBordered(TBitmap& picture, Target& target) {
+  TBitmap held;
+  held.TakeFrom(&picture);
+  const TBleedGeometry g = CheckedGeometry(held);
+  if (bleed::StoreBleedDirect(held, g, target)) return;
+  StoreByPasses(held, g, target);
 }
 
 }  // namespace
 
-void StoreBleedBorder(TBitmap& picture, const std::string& fileName) {
-  const TBleedGeometry g = CheckedGeometry(picture);
-  if (bleed::StoreBleedDirect(picture, g, fileName)) return;
-  StoreByPasses(picture, g, [&](TBitmap& composite) { composite.StoreFile(fileName); });
-}
+void StoreBleedBorder(TBitmap& picture, const std::string& fileName) { StoreBordered(picture, fileName); }
 
-void StoreBleedBorder(TBitmap& picture, TStream& stream) {
-  const TBleedGeometry g = CheckedGeometry(picture);
-  if (bleed::StoreBleedDirect(picture, g, stream)) return;
-  StoreByPasses(picture, g, [&](TBitmap& composite) { composite.StoreStream(stream); });
-}
+void StoreBleedBorder(TBitmap& picture, TStream& stream) { StoreBordered(picture, stream); }
 
 }  // namespace bleedborder

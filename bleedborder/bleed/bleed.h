@@ -13,9 +13,10 @@ class TBitmap;
 class TStream;
 
 // Writes the bordered picture to a file or a stream. The picture is read as
-// it was loaded, whatever its depth, and left as it is. An output too large
-// for a bitmap is refused, with the exception sizing one would raise, before
-// anything is made or written.
+// it was loaded, whatever its depth, and left as it is; another thread may
+// draw on it meanwhile, and the file is then the border of the picture as it
+// was when the call began. An output too large for a bitmap is refused, with
+// the exception sizing one would raise, before anything is made or written.
 BLEEDBORDER_EXPORT void StoreBleedBorder(TBitmap& picture, const std::string& fileName);
 BLEEDBORDER_EXPORT void StoreBleedBorder(TBitmap& picture, TStream& stream);
 

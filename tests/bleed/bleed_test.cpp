@@ -12,6 +12,7 @@
 #include "bleedborder/canvas/tools.h"
 #include "bleedborder/core/stream.h"
 #include "bleedborder/image/bitmap.h"
+#include "tests/canvas/thread_support.h"
 #include "tests/platform/temp_dir.h"
 #include "tests/support/command_steps.h"
 #include "tests/support/library_fixture.h"
@@ -71,6 +72,45 @@ TEST(BleedBorderCall, WritesThePassLoopsBytesAndLeavesThePictureAsItWas) {
     EXPECT_EQ(picture.KeyColor(), static_cast<TColor>(0x123456)) << what;
     EXPECT_TRUE(Stored(picture) == before) << what;
   }
+}
+
+// The call renders without the library lock, from the picture's storage. A
+// thread that draws on the picture meanwhile must not change what the call
+// reads: each file written is the border of the picture as it was at one
+// moment, all of one colour or all of the other.
+TEST(BleedBorderCall, APictureDrawnOnMeanwhileGivesTheBorderOfOneOfItsStates) {
+  constexpr std::int32_t kWidth = 300, kHeight = 200;
+  const TColor colors[] = {static_cast<TColor>(0x2040C0), static_cast<TColor>(0x10A030)};
+  const auto fill = [&](TBitmap& bitmap, TColor color) {
+    bitmap.Canvas().Brush().SetColor(color);
+    bitmap.Canvas().FillArea({0, 0, kWidth, kHeight});
+  };
+  std::vector<std::vector<std::uint8_t>> expected;
+  for (const TColor color : colors) {
+    TBitmap alone;
+    Paint(alone, TPixelDepth::pd24Bit, kWidth, kHeight);
+    fill(alone, color);
+    TMemoryStream written;
+    StoreBleedBorder(alone, written);
+    expected.push_back(written.Bytes());
+  }
+  TBitmap picture;
+  Paint(picture, TPixelDepth::pd24Bit, kWidth, kHeight);
+  fill(picture, colors[0]);
+  std::size_t next = 1;
+  thread_test::RunAlongside(
+      [&] {
+        for (int i = 0; i < 20; ++i) {
+          TMemoryStream written;
+          StoreBleedBorder(picture, written);
+          EXPECT_TRUE(written.Bytes() == expected[0] || written.Bytes() == expected[1]) << "file " << i;
+        }
+      },
+      [&] {
+        fill(picture, colors[next]);
+        next = 1 - next;
+        return true;
+      });
 }
 
 }  // namespace
