@@ -91,6 +91,7 @@ void TCanvas::RequireHeldParts(TCanvasParts wanted) {
 gdi::HDC TCanvas::DeviceContext() {
   BeforeChange();
   TLibraryHold hold;
+  PrepareHeldDestination();
   RequireHeldParts(cpAll);
   return deviceContext_;
 }
@@ -253,6 +254,10 @@ void TBitmapCanvas::MakeContext() {
   }
   AttachContext(context.Release());
   if (HeldContext()) ActiveBitmapCanvases().Add(this);
+}
+
+void TBitmapCanvas::PrepareHeldDestination() {
+  if (ownerBitmap_) ownerBitmap_->PrepareHeldToModify();
 }
 
 void TBitmapCanvas::DropContext() {

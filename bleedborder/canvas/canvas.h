@@ -108,6 +108,10 @@ class BLEEDBORDER_EXPORT TCanvas : public TPersistent {
   std::int32_t HeldLockDepth() const REQUIRES(LibraryLock) { return lockDepth_; }
 
  protected:
+  // Called by each drawing operation with the lock held, just before it
+  // draws: what BeforeChange prepared (outside the lock) may have been undone
+  // meanwhile, say by another thread taking a share of a bitmap's storage.
+  virtual void PrepareHeldDestination() REQUIRES(LibraryLock) {}
   void AttachContext(gdi::HDC context) REQUIRES(LibraryLock);
   void SelectFont() REQUIRES(LibraryLock);
   void SelectPen() REQUIRES(LibraryLock);
@@ -139,6 +143,13 @@ class BLEEDBORDER_EXPORT TBitmapCanvas : public TCanvas {
   void DropContext() REQUIRES(LibraryLock);
   void MakeContext() REQUIRES(LibraryLock) override;
   TBitmap* OwnerBitmap() const { return ownerBitmap_; }
+
+ protected:
+  // The bitmap's storage made private again if a share was taken since
+  // BeforeChange, so that the drawing never changes a sharer's pixels.
+  void PrepareHeldDestination() REQUIRES(LibraryLock) override;
+
+ public:
 
   // The bitmap handle selected into this canvas's context (null when none).
   gdi::HBITMAP SelectedBitmap() const REQUIRES(LibraryLock) { return selectedBitmap_; }

@@ -32,6 +32,7 @@ void TCanvas::FillArea(const TRect& rect) {
   BeforeChange();
   {
     TLibraryHold hold;
+    PrepareHeldDestination();
     RequireHeldParts(cpHandle | cpBrush);
     gdi::FillRect(deviceContext_, &rect, Brush().ToolHandle());
   }
@@ -45,6 +46,7 @@ void TCanvas::StretchCopy(const TRect& dest, TCanvas& source, const TRect& sourc
   BeforeChange();
   {
     TLibraryHold hold;
+    PrepareHeldDestination();
     RequireHeldParts(cpHandle | cpFont | cpBrush);
     source.RequireHeldParts(cpHandle | cpBrush);
     gdi::StretchBlt(deviceContext_, dest.left, dest.top, WrappedDiff(dest.right, dest.left),
@@ -89,6 +91,7 @@ void TCanvas::PaintGraphic(std::int32_t x, std::int32_t y, TGraphic* graphic) {
   if (bitmap && bitmap->RenderNoticesDestination(*this)) BeforeChange();
   {
     TLibraryHold hold;
+    PrepareHeldDestination();
     RequireHeldParts(cpHandle);
     gdi::SetBkColor(deviceContext_, ResolveColor(Brush().Color()));
     gdi::SetTextColor(deviceContext_, ResolveColor(Font().Color()));

@@ -119,6 +119,24 @@ TBmpLayout LayOutBmp(TBitmap& bitmap) REQUIRES(LibraryLock) {
   return layout;
 }
 
+// A share of a bitmap's storage, held while its bytes are written without
+// the library lock: a thread that draws on or resizes the bitmap meanwhile
+// then gives it storage of its own, as drawing on one of two sharers does,
+// instead of changing or freeing the bytes being written.
+class TStorageShare {
+ public:
+  explicit TStorageShare(TSharedImage* image) REQUIRES(LibraryLock) : image_(image) { image_->AddShare(); }
+  TStorageShare(const TStorageShare&) = delete;
+  TStorageShare& operator=(const TStorageShare&) = delete;
+  ~TStorageShare() {
+    TLibraryHold hold;
+    TSharedImage::DropShare(image_);
+  }
+
+ private:
+  TSharedImage* image_;
+};
+
 }  // namespace
 
 std::int32_t NarrowColorTable(gdi::RGBQUAD (&table)[kMaxTableEntries], std::int32_t count, std::uint16_t bitCount) {
@@ -155,12 +173,14 @@ void TBitmap::StoreStreamWritingPixels(TStream& stream, const TPixelWriter& writ
 
 void TBitmap::WriteBmp(TStream& stream, bool withByteCount, const TPixelWriter* writePixels) {
   TBmpLayout layout;
+  std::optional<TStorageShare> share;
   {
     TLibraryHold hold;
     layout = LayOutBmp(*this);
+    share.emplace(sharedImage_);
   }
   // The bytes are written without the lock: they are the storage's, which
-  // this bitmap's share keeps, and nobody changes a storage while it is shared.
+  // the share keeps, and nobody changes a storage while it is shared.
   if (withByteCount) stream.WriteBuffer(&layout.totalBytes, sizeof layout.totalBytes);
   if (layout.totalBytes == 0) return;
   if (!layout.head.empty()) stream.WriteBuffer(layout.head.data(), static_cast<std::int64_t>(layout.head.size()));

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -131,6 +132,61 @@ TEST(ThreadContract, ASharerIsResizedWhileTheOtherIsSaved) {
     EXPECT_EQ(second.Width(), kPictureWidth + 1);
     EXPECT_EQ(second.Depth(), TPixelDepth::pd8Bit);
   }
+}
+
+// A bitmap is saved while another thread draws on it and resizes it: the
+// bytes are written without the library lock, so the storage they come from
+// must not change, nor go, under them. Each save is the file of one of the
+// states the other thread passes through, whole.
+TEST(ThreadContract, ABitmapIsSavedWhileAnotherThreadDrawsOnItAndResizesIt) {
+  constexpr std::int32_t kWidth = 160, kHeight = 120;
+  const TColor colors[] = {static_cast<TColor>(0x2040C0), static_cast<TColor>(0x10A030)};
+  // The other thread's steps, each one library call, in a cycle.
+  const std::function<void(TBitmap&)> steps[] = {
+      [&](TBitmap& b) { b.Canvas().Brush().SetColor(colors[0]); },
+      [&](TBitmap& b) { b.Canvas().FillArea({0, 0, kWidth, kHeight}); },
+      [&](TBitmap& b) { b.SetWidth(kWidth / 2); },
+      [&](TBitmap& b) { b.SetWidth(kWidth); },
+      [&](TBitmap& b) { b.Canvas().Brush().SetColor(colors[1]); },
+      [&](TBitmap& b) { b.Canvas().FillArea({0, 0, kWidth, kHeight}); },
+  };
+  const auto make = [&](TBitmap& b) {
+    b.SetDepth(TPixelDepth::pd24Bit);
+    b.SetWidth(kWidth);
+    b.SetHeight(kHeight);
+  };
+  const auto saved = [](TBitmap& b) {
+    TMemoryStream stream;
+    b.StoreStream(stream);
+    return BytesOf(stream);
+  };
+  // Every state of the cycle, from a bitmap of this thread's own.
+  std::vector<std::vector<std::uint8_t>> states;
+  {
+    TBitmap alone;
+    make(alone);
+    states.push_back(saved(alone));
+    for (int lap = 0; lap < 2; ++lap)
+      for (const auto& step : steps) {
+        step(alone);
+        states.push_back(saved(alone));
+      }
+  }
+  TBitmap bitmap;
+  make(bitmap);
+  std::size_t next = 0;
+  RunAlongside(
+      [&] {
+        for (int i = 0; i < 40; ++i) {
+          const std::vector<std::uint8_t> bytes = saved(bitmap);
+          EXPECT_TRUE(std::find(states.begin(), states.end(), bytes) != states.end()) << "save " << i;
+        }
+      },
+      [&] {
+        steps[next](bitmap);
+        next = (next + 1) % std::size(steps);
+        return true;
+      });
 }
 
 // The mask each sharer hands out stays a live bitmap while the other sharer
