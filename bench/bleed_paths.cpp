@@ -114,7 +114,7 @@ Steps Run(const std::string& path, Mode mode, const std::string& output) {
 // comparisons: "geometry margin=M inset=I width=W height=H".
 int PrintGeometry(const char* width, const char* height) {
   const TBleedGeometry g = BleedGeometryOf(std::atoi(width), std::atoi(height));
-  std::printf("geometry margin=%d inset=%d width=%d height=%d\n", g.margin, g.inset, g.outputWidth, g.outputHeight);
+  std::printf("geometry margin=%d inset=%d width=%d height=%d\n", g.Margin(), g.inset, g.outputWidth, g.outputHeight);
   return 0;
 }
 

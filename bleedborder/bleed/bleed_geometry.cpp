@@ -28,14 +28,9 @@ std::int32_t Grown(std::int32_t side, std::int32_t margin) {
 }  // namespace
 
 TBleedGeometry BleedGeometryOf(std::int32_t sourceWidth, std::int32_t sourceHeight) {
-  TBleedGeometry g;
-  g.sourceWidth = sourceWidth;
-  g.sourceHeight = sourceHeight;
-  g.margin = DivideRoundingHalfToEven(std::min(sourceWidth, sourceHeight), 8);
-  g.inset = DivideRoundingHalfToEven(g.margin, 2);
-  g.outputWidth = Grown(sourceWidth, g.margin);
-  g.outputHeight = Grown(sourceHeight, g.margin);
-  return g;
+  const std::int32_t margin = DivideRoundingHalfToEven(std::min(sourceWidth, sourceHeight), 8);
+  return {sourceWidth, sourceHeight, DivideRoundingHalfToEven(margin, 2), Grown(sourceWidth, margin),
+          Grown(sourceHeight, margin)};
 }
 
 }  // namespace bleedborder

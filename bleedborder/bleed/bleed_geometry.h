@@ -11,11 +11,14 @@ namespace bleedborder {
 struct BLEEDBORDER_EXPORT TBleedGeometry {
   std::int32_t sourceWidth = 0;
   std::int32_t sourceHeight = 0;
-  // Added to each side's length; the picture goes inset in from the top left.
-  std::int32_t margin = 0;
+  // The picture goes inset in from the top left.
   std::int32_t inset = 0;
   std::int32_t outputWidth = 0;
   std::int32_t outputHeight = 0;
+
+  // What each side's length is grown by (the same for both in a geometry from
+  // BleedGeometryOf).
+  std::int32_t Margin() const { return outputWidth - sourceWidth; }
 
   // Passes 0 .. inset: pass k stretches the picture into PassRect(k).
   std::int32_t Passes() const { return inset + 1; }

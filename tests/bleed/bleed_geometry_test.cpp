@@ -31,7 +31,7 @@ TEST(BleedGeometry, MarginIsAnEighthOfTheShorterSideAndInsetHalfOfItExactHalvesT
       std::fesetround(rounding);
       const TBleedGeometry g = BleedGeometryOf(c.width, c.height);
       std::fesetround(mode);
-      EXPECT_EQ(g.margin, c.margin) << c.width << "x" << c.height;
+      EXPECT_EQ(g.Margin(), c.margin) << c.width << "x" << c.height;
       EXPECT_EQ(g.inset, c.inset) << c.width << "x" << c.height;
       EXPECT_EQ(g.outputWidth, c.width + c.margin);
       EXPECT_EQ(g.outputHeight, c.height + c.margin);

@@ -87,7 +87,7 @@ std::vector<std::uint8_t> RunBleedSequence(const std::vector<std::uint8_t>& inpu
   composite->SetDepth(TPixelDepth::pd32Bit);
   const std::int32_t sourceWidth = source->Width(), sourceHeight = source->Height();
   const TBleedGeometry g = BleedGeometryOf(sourceWidth, sourceHeight);
-  const std::int32_t margin = g.margin;
+  const std::int32_t margin = g.Margin();
   const std::int32_t outputWidth = sourceWidth + margin, outputHeight = sourceHeight + margin;
   work->SetWidth(outputWidth);
   work->SetHeight(outputHeight);
