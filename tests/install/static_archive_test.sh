@@ -40,9 +40,12 @@ instead of:
 $expected"
 
 # The plug-in takes every object of the archive, so that any object built
-# without position-independent code fails the link.
+# without position-independent code fails the link. It hides its own names,
+# as a plug-in does, its entry point marked: the library's inline code it
+# compiles (a stream's destructor, say) is then its own too.
 # shellcheck disable=SC2086
-"$BLEED_CXX" -std=c++20 $BLEED_COMPILE_FLAGS -fPIC -shared -I"$prefix/include" "$here/plugin/plugin.cpp" \
+"$BLEED_CXX" -std=c++20 $BLEED_COMPILE_FLAGS -fPIC -shared -fvisibility=hidden -fvisibility-inlines-hidden \
+  -I"$prefix/include" "$here/plugin/plugin.cpp" \
   -Wl,--whole-archive "$prefix/lib/libbleedborder.a" -Wl,--no-whole-archive -pthread \
   $BLEED_LINK_FLAGS -o "$work/plugin.so" 2>"$work/plugin.log" ||
   { cat "$work/plugin.log" >&2; fail "the archive cannot be linked into a shared object"; }
