@@ -212,34 +212,52 @@ template <class Count>
 }
 
 // Word w meets the listed passes from the met-th on, until its last
-// undecided pixel (in open) is decided; gives the passes it has met.
+// undecided pixel (in open) is decided; gives the passes it has met. The
+// passes are met a few at a time in two steps: first the pixels each decides,
+// with no branch on whether it decides any (on sparse colour that is a coin
+// toss per pass, and a mispredicted branch costs more than the pass), then
+// the samples of the passes that did.
 template <class Format, bool RepeatsTwice, class Deposit, class Count>
 [[gnu::always_inline]] inline std::size_t RowRenderer::MeetListedSteps(const PassSteps& steps, std::size_t met,
                                                                        std::int32_t w, std::uint64_t& open,
                                                                        std::uint32_t* pixels, Deposit deposit,
                                                                        Count count) const {
+  constexpr std::ptrdiff_t kMetAtOnce = 16;
+  struct Decided {
+    std::uint64_t bits;
+    const PassStep* step;
+  };
   const PassStep* const listed = steps.First();
   const PassStep* const end = listed + steps.Listed();
   const PassStep* step = listed + met;
   const ColumnWord* const entries = columns_.Entries(w);
   // A local copy: the pixel stores below could otherwise alias it.
   std::uint64_t undecided = open;
-  for (; step != end; ++step) {
-    const ColumnWord& columns = entries[step->k];
-    // Only the bits of the source columns the word takes are deposited:
-    // the rest (past the row's end, say) do not count.
-    std::uint64_t painted = deposit(Bits64(step->bits, columns.firstSource), columns.starts);
-    painted |= (painted << 1) & columns.repeats;
-    if constexpr (RepeatsTwice) painted = RepeatFurther(painted, columns.repeats, columns_.LongestRepeat());
-    const std::uint64_t hits = painted & undecided;
-    if (hits == 0) continue;
-    undecided &= ~hits;
-    for (std::uint64_t rest = hits; rest != 0; rest &= rest - 1) {
-      const int bit = std::countr_zero(rest);
-      const std::uint32_t offset = SourceOffset(columns, bit, count);
-      pixels[bit] = source_.At<Format>(step->sourceRow, std::int64_t{columns.firstSource} + offset);
+  while (step != end && undecided != 0) {
+    Decided decided[kMetAtOnce];
+    std::size_t found = 0;
+    const PassStep* const stop = step + std::min(kMetAtOnce, end - step);
+    for (; step != stop && undecided != 0; ++step) {
+      const ColumnWord& columns = entries[step->k];
+      // Only the bits of the source columns the word takes are deposited:
+      // the rest (past the row's end, say) do not count.
+      std::uint64_t painted = deposit(Bits64(step->bits, columns.firstSource), columns.starts);
+      painted |= (painted << 1) & columns.repeats;
+      if constexpr (RepeatsTwice) painted = RepeatFurther(painted, columns.repeats, columns_.LongestRepeat());
+      const std::uint64_t hits = painted & undecided;
+      undecided &= ~hits;
+      decided[found] = {hits, step};
+      found += hits != 0;
     }
-    if (undecided == 0) break;
+    for (std::size_t i = 0; i < found; ++i) {
+      const ColumnWord& columns = entries[decided[i].step->k];
+      const std::uint8_t* const sourceRow = decided[i].step->sourceRow;
+      for (std::uint64_t rest = decided[i].bits; rest != 0; rest &= rest - 1) {
+        const int bit = std::countr_zero(rest);
+        const std::uint32_t offset = SourceOffset(columns, bit, count);
+        pixels[bit] = source_.At<Format>(sourceRow, std::int64_t{columns.firstSource} + offset);
+      }
+    }
   }
   open = undecided;
   return static_cast<std::size_t>(step - listed);
