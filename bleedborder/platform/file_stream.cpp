@@ -1,14 +1,10 @@
 #include "bleedborder/platform/file_stream.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
 #include <limits>
 #include <system_error>
 #include <thread>
-
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include "bleedborder/core/exceptions.h"
 
@@ -34,66 +30,59 @@ std::int64_t MoveInCalls(std::int64_t count, Call call) {
   return moved;
 }
 
-// A large read into memory not touched yet: the kernel clears each fresh page
-// as the copy first writes it, which costs about as much as the copy. A helper
-// thread has the pages committed ahead of the copy (MADV_POPULATE_WRITE keeps
-// what they hold), so that the clearing and the copying share two cores. Only
-// the pages the file's remaining bytes will fill are committed; nothing is
-// done where the kernel lacks the advice or no thread can start.
-constexpr std::int64_t kReadHelpedFrom = std::int64_t{8} << 20;
+// A large read of a file is made in two halves at once, the second on a
+// helper thread at its own offset: the kernel's copy, and the clearing of
+// each fresh page the copy first writes, which costs about as much, then
+// share two cores. Only the file's remaining bytes are asked for, so that
+// a buffer larger than the file has no page touched past them.
+constexpr std::int64_t kReadInHalvesFrom = std::int64_t{8} << 20;
 
-class TPagesAhead {
- public:
-  TPagesAhead(void* buffer, std::int64_t count) {
-#if defined(MADV_POPULATE_WRITE)
-    if (count < kReadHelpedFrom) return;
-    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-    const auto start = reinterpret_cast<std::uintptr_t>(buffer);
-    first_ = (start + page - 1) / page * page;
-    end_ = (start + static_cast<std::uintptr_t>(count)) / page * page;
-    if (end_ <= first_) return;
-    try {
-      helper_ = std::thread([this] { Commit(); });
-    } catch (const std::system_error&) {
-      // The read goes on without help.
-    }
-#else
-    (void)buffer;
-    (void)count;
-#endif
-  }
-  TPagesAhead(const TPagesAhead&) = delete;
-  TPagesAhead& operator=(const TPagesAhead&) = delete;
-  ~TPagesAhead() {
-    stop_.store(true, std::memory_order_relaxed);
-    if (helper_.joinable()) helper_.join();
-  }
-
- private:
-  static constexpr std::uintptr_t kStep = std::uintptr_t{2} << 20;
-
-  void Commit() {
-#if defined(MADV_POPULATE_WRITE)
-    for (std::uintptr_t at = first_; at < end_ && !stop_.load(std::memory_order_relaxed); at += kStep) {
-      const std::uintptr_t length = std::min(kStep, end_ - at);
-      if (madvise(reinterpret_cast<void*>(at), length, MADV_POPULATE_WRITE) != 0) return;
-    }
-#endif
-  }
-
-  std::uintptr_t first_ = 0;
-  std::uintptr_t end_ = 0;
-  std::atomic<bool> stop_{false};
-  std::thread helper_;
-};
+// Reads count bytes at offset (a failed read counts as 0 bytes); gives the
+// bytes read.
+std::int64_t ReadAt(sys::HANDLE file, void* buffer, std::int64_t count, std::int64_t offset) {
+  return MoveInCalls(count, [&](std::int64_t moved, sys::DWORD ask, sys::DWORD* done) {
+    sys::OVERLAPPED at;
+    const auto position = static_cast<std::uint64_t>(offset + moved);
+    at.Offset = static_cast<sys::DWORD>(position);
+    at.OffsetHigh = static_cast<sys::DWORD>(position >> 32);
+    return sys::ReadFile(file, static_cast<char*>(buffer) + moved, ask, done, &at);
+  });
+}
 
 }  // namespace
 
 std::int64_t THandleStream::Read(void* buffer, std::int64_t count) {
-  const TPagesAhead ahead(buffer, count >= kReadHelpedFrom ? std::min(count, RemainingBytes()) : 0);
+  if (count >= kReadInHalvesFrom) {
+    const std::int64_t position = Seek(0, TSeekOrigin::soCurrent);
+    const std::int64_t available = std::min(count, RemainingBytes());
+    if (position >= 0 && available >= kReadInHalvesFrom) return ReadInHalves(buffer, available, position);
+  }
   return MoveInCalls(count, [&](std::int64_t offset, sys::DWORD ask, sys::DWORD* done) {
     return sys::ReadFile(file_.Get(), static_cast<char*>(buffer) + offset, ask, done, nullptr);
   });
+}
+
+// count bytes from position, the second half on a helper thread where one
+// can start; the position is then moved past the bytes read, which are
+// those of the first half, and of the second when the first is whole.
+std::int64_t THandleStream::ReadInHalves(void* buffer, std::int64_t count, std::int64_t position) {
+  const std::int64_t half = count / 2;
+  auto* const second = static_cast<char*>(buffer) + half;
+  std::int64_t secondRead = 0;
+  std::thread helper;
+  try {
+    helper = std::thread([&] { secondRead = ReadAt(file_.Get(), second, count - half, position + half); });
+  } catch (const std::system_error&) {
+    // Read after the first half instead.
+  }
+  const std::int64_t firstRead = ReadAt(file_.Get(), buffer, half, position);
+  if (helper.joinable())
+    helper.join();
+  else if (firstRead == half)
+    secondRead = ReadAt(file_.Get(), second, count - half, position + half);
+  const std::int64_t read = firstRead < half ? firstRead : half + secondRead;
+  Seek(position + read, TSeekOrigin::soBeginning);
+  return read;
 }
 
 std::int64_t THandleStream::Write(const void* buffer, std::int64_t count) {

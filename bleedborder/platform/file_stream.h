@@ -24,6 +24,7 @@ class BLEEDBORDER_EXPORT THandleStream : public TStream {
   // The bytes between the position and the end of the file; 0 when the
   // handle cannot seek.
   std::int64_t RemainingBytes();
+  std::int64_t ReadInHalves(void* buffer, std::int64_t count, std::int64_t position);
 
   sys::FileHandle file_;
 };

@@ -306,7 +306,13 @@ HANDLE CreateFileA(const char* name, DWORD access, DWORD shareMode, void*, DWORD
   return INVALID_HANDLE_VALUE;
 }
 
-BOOL ReadFile(HANDLE file, void* buffer, DWORD count, DWORD* done, void*) {
+BOOL ReadFile(HANDLE file, void* buffer, DWORD count, DWORD* done, OVERLAPPED* overlapped) {
+  if (overlapped) {
+    const auto start = static_cast<off_t>((std::uint64_t{overlapped->OffsetHigh} << 32) | overlapped->Offset);
+    return Transfer(file, count, done, [buffer, start](int fd, DWORD offset, std::size_t chunk) {
+      return pread(fd, static_cast<char*>(buffer) + offset, chunk, start + static_cast<off_t>(offset));
+    });
+  }
   return Transfer(file, count, done, [buffer](int fd, DWORD offset, std::size_t chunk) {
     return read(fd, static_cast<char*>(buffer) + offset, chunk);
   });

@@ -49,8 +49,17 @@ BLEEDBORDER_EXPORT std::string TrimmedErrorMessage(DWORD code);
 
 BLEEDBORDER_EXPORT HANDLE CreateFileA(const char* name, DWORD access, DWORD shareMode, void* security,
                                       DWORD disposition, DWORD flags, HANDLE templateFile);
-// The bytes moved go to *done (0 when the call fails).
-BLEEDBORDER_EXPORT BOOL ReadFile(HANDLE file, void* buffer, DWORD count, DWORD* done, void* overlapped);
+// Where a read starts when it is given one: the file's offset, low and high
+// 32 bits.
+struct OVERLAPPED {
+  DWORD Offset = 0;
+  DWORD OffsetHigh = 0;
+};
+
+// The bytes moved go to *done (0 when the call fails). With an overlapped
+// the read starts at its offset and leaves the file's position as it was, so
+// that threads may read parts of one file at once.
+BLEEDBORDER_EXPORT BOOL ReadFile(HANDLE file, void* buffer, DWORD count, DWORD* done, OVERLAPPED* overlapped);
 BLEEDBORDER_EXPORT BOOL WriteFile(HANDLE file, const void* buffer, DWORD count, DWORD* done, void* overlapped);
 // Moves by distance from FILE_BEGIN, FILE_CURRENT or FILE_END; the new
 // position goes to *newPosition.

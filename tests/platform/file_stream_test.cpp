@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bleedborder/core/exceptions.h"
@@ -41,9 +42,9 @@ TEST(FileStreamTest, WritesSeeksAndReadsBack) {
   EXPECT_THROW(stream.ReadBuffer(word, 5), EReadError);
 }
 
-// A read large enough to have its pages committed ahead on another thread
-// lands the file's bytes, and only those, in fresh memory; the buffer
-// starts inside a page and asks for more than the file holds.
+// A read large enough to be made in two halves at once lands the file's
+// bytes, and only those, in fresh memory, and leaves the position past them;
+// the buffer starts inside a page and asks for more than the file holds.
 TEST(FileStreamTest, ALargeReadIntoFreshMemoryGetsEveryByte) {
   TempDir dir;
   const std::int64_t fileBytes = (std::int64_t{20} << 20) + 123;
@@ -68,7 +69,29 @@ TEST(FileStreamTest, ALargeReadIntoFreshMemoryGetsEveryByte) {
   EXPECT_TRUE(std::equal(content.begin() + 100, content.end(), fresh + 7));
   EXPECT_TRUE(std::all_of(past, fresh + room + 7, [](std::uint8_t b) { return b == 0xA5; }))
       << "bytes past the file's changed";
+  EXPECT_EQ(reader.Position(), fileBytes);
+  EXPECT_EQ(reader.Read(fresh, 1), 0);
   munmap(block, room + 7);
+}
+
+// A large read of a handle that cannot seek (a pipe) is made in one, in
+// order.
+TEST(FileStreamTest, ALargeReadOfAPipeGetsEveryByteInOrder) {
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  std::vector<std::uint8_t> content((std::size_t{9} << 20) + 5);
+  for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<std::uint8_t>(i * 2654435761u >> 24);
+  std::thread writer([&] {
+    THandleStream out(HANDLE{ends[1]});
+    out.WriteBuffer(content.data(), static_cast<std::int64_t>(content.size()));
+  });
+  THandleStream in(HANDLE{ends[0]});
+  std::vector<std::uint8_t> read(content.size() + 100);
+  std::int64_t got = 0;
+  for (std::int64_t n = 1; n > 0; got += n) n = in.Read(read.data() + got, static_cast<std::int64_t>(read.size()) - got);
+  writer.join();
+  ASSERT_EQ(got, static_cast<std::int64_t>(content.size()));
+  EXPECT_TRUE(std::equal(content.begin(), content.end(), read.begin()));
 }
 
 TEST(FileStreamTest, AStreamWithoutAFileMovesNothing) {
