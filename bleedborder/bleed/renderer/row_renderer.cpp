@@ -222,7 +222,7 @@ template <class Format, bool RepeatsTwice, class Deposit, class Count>
                                                                        std::int32_t w, std::uint64_t& open,
                                                                        std::uint32_t* pixels, Deposit deposit,
                                                                        Count count) const {
-  constexpr std::ptrdiff_t kMetAtOnce = 16;
+  constexpr std::ptrdiff_t kMetAtOnce = 32;
   struct Decided {
     std::uint64_t bits;
     const PassStep* step;
