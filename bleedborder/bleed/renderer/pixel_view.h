@@ -41,6 +41,13 @@ struct TRgb24 {
   static std::uint32_t Load(const std::uint8_t* pixel) {
     return pixel[0] | (std::uint32_t{pixel[1]} << 8) | (std::uint32_t{pixel[2]} << 16);
   }
+  // The four bytes ending with the pixel, in one read: for any pixel of a
+  // block but the one at its first byte.
+  static std::uint32_t LoadAfterFirst(const std::uint8_t* pixel) {
+    std::uint32_t value;
+    std::memcpy(&value, pixel - 1, sizeof value);
+    return value >> 8;
+  }
 };
 // Values of 1, 4, 8 or 16 bits looked up in a table of their colours.
 template <int Bits>
@@ -89,6 +96,11 @@ class PixelView {
       return lookupData_[(row[x >> 3] >> (7 - (x & 7))) & 1u];
     } else if constexpr (std::is_same_v<Format, TDecoded>) {
       return PictureColor(*colors_, row, static_cast<std::int32_t>(x));
+    } else if constexpr (std::is_same_v<Format, TRgb24>) {
+      // One read rather than three, where the byte before the pixel is the
+      // view's too.
+      const std::uint8_t* const pixel = row + x * Format::kBytes;
+      return pixel != rows_.bits ? TRgb24::LoadAfterFirst(pixel) : TRgb24::Load(pixel);
     } else {
       return Format::Load(row + x * Format::kBytes);
     }
