@@ -228,8 +228,6 @@ class UndecidedRow {
   std::int64_t EndWord() const { return firstWord_ + static_cast<std::int64_t>(wordCount_); }
   // Word w of the row (within the window).
   std::uint64_t& Word(std::size_t w) { return words_[w - Index(firstWord_)]; }
-  // The window's words, word FirstWord() first.
-  std::uint64_t* Words() { return words_.data(); }
   // Decides pixel x, if it is in the window and still undecided: true when it was.
   bool Decide(std::int64_t x) {
     if (x < first_ || x >= end_) return false;

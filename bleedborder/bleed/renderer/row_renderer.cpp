@@ -211,16 +211,19 @@ template <class Count>
   return static_cast<std::uint32_t>(count(columns.starts & (kAllBits >> (kWordBits - 1 - bit)))) - 1;
 }
 
-// Word w meets the listed passes from the met-th on, until its last
-// undecided pixel (in open) is decided; gives the passes it has met. The
-// passes are met a few at a time in two steps: first the pixels each decides,
-// with no branch on whether it decides any (on sparse colour that is a coin
-// toss per pass, and a mispredicted branch costs more than the pass), then
-// the samples of the passes that did.
-template <class Format, bool RepeatsTwice, class Deposit, class Count>
+// A few live words (words[0 .. N)) meet the listed passes from the met-th
+// on, side by side, until the last undecided pixel of all of them (in open)
+// is decided; gives the passes they have met. Side by side, a pass's own
+// reads and the loop's tests are shared by the words, and their chains of
+// work, independent, overlap in the processor. The passes are met a few at
+// a time in two steps: first the pixels each decides, with no branch on
+// whether it decides any (on sparse colour that is a coin toss per pass,
+// and a mispredicted branch costs more than the pass), then the samples of
+// the passes that did.
+template <std::size_t N, class Format, bool RepeatsTwice, class Deposit, class Count>
 [[gnu::always_inline]] inline std::size_t RowRenderer::MeetListedSteps(const PassSteps& steps, std::size_t met,
-                                                                       std::int32_t w, std::uint64_t& open,
-                                                                       std::uint32_t* pixels, Deposit deposit,
+                                                                       const std::int32_t* words, std::uint64_t* open,
+                                                                       std::uint32_t* const* pixels, Deposit deposit,
                                                                        Count count) const {
   constexpr std::ptrdiff_t kMetAtOnce = 32;
   struct Decided {
@@ -230,54 +233,85 @@ template <class Format, bool RepeatsTwice, class Deposit, class Count>
   const PassStep* const listed = steps.First();
   const PassStep* const end = listed + steps.Listed();
   const PassStep* step = listed + met;
-  const ColumnWord* const entries = columns_.Entries(w);
-  // A local copy: the pixel stores below could otherwise alias it.
-  std::uint64_t undecided = open;
-  while (step != end && undecided != 0) {
-    Decided decided[kMetAtOnce];
-    std::size_t found = 0;
+  const ColumnWord* entries[N];
+  // Local copies: the pixel stores below could otherwise alias them.
+  std::uint64_t undecided[N];
+  for (std::size_t j = 0; j < N; ++j) {
+    entries[j] = columns_.Entries(words[j]);
+    undecided[j] = open[j];
+  }
+  while (step != end && AnyOpen<N>(undecided)) {
+    Decided decided[N][kMetAtOnce];
+    std::size_t found[N] = {};
     const PassStep* const stop = step + std::min(kMetAtOnce, end - step);
-    for (; step != stop && undecided != 0; ++step) {
-      const ColumnWord& columns = entries[step->k];
-      // Only the bits of the source columns the word takes are deposited:
-      // the rest (past the row's end, say) do not count.
-      std::uint64_t painted = deposit(Bits64(step->bits, columns.firstSource), columns.starts);
-      painted |= (painted << 1) & columns.repeats;
-      if constexpr (RepeatsTwice) painted = RepeatFurther(painted, columns.repeats, columns_.LongestRepeat());
-      const std::uint64_t hits = painted & undecided;
-      undecided &= ~hits;
-      decided[found] = {hits, step};
-      found += hits != 0;
+    for (; step != stop && AnyOpen<N>(undecided); ++step) {
+      for (std::size_t j = 0; j < N; ++j) {
+        const ColumnWord& columns = entries[j][step->k];
+        // Only the bits of the source columns the word takes are deposited:
+        // the rest (past the row's end, say) do not count.
+        std::uint64_t painted = deposit(Bits64(step->bits, columns.firstSource), columns.starts);
+        painted |= (painted << 1) & columns.repeats;
+        if constexpr (RepeatsTwice) painted = RepeatFurther(painted, columns.repeats, columns_.LongestRepeat());
+        const std::uint64_t hits = painted & undecided[j];
+        undecided[j] &= ~hits;
+        decided[j][found[j]] = {hits, step};
+        found[j] += hits != 0;
+      }
     }
-    for (std::size_t i = 0; i < found; ++i) {
-      const ColumnWord& columns = entries[decided[i].step->k];
-      const std::uint8_t* const sourceRow = decided[i].step->sourceRow;
-      for (std::uint64_t rest = decided[i].bits; rest != 0; rest &= rest - 1) {
-        const int bit = std::countr_zero(rest);
-        const std::uint32_t offset = SourceOffset(columns, bit, count);
-        pixels[bit] = source_.At<Format>(sourceRow, std::int64_t{columns.firstSource} + offset);
+    for (std::size_t j = 0; j < N; ++j) {
+      for (std::size_t i = 0; i < found[j]; ++i) {
+        const ColumnWord& columns = entries[j][decided[j][i].step->k];
+        const std::uint8_t* const sourceRow = decided[j][i].step->sourceRow;
+        for (std::uint64_t rest = decided[j][i].bits; rest != 0; rest &= rest - 1) {
+          const int bit = std::countr_zero(rest);
+          const std::uint32_t offset = SourceOffset(columns, bit, count);
+          pixels[j][bit] = source_.At<Format>(sourceRow, std::int64_t{columns.firstSource} + offset);
+        }
       }
     }
   }
-  open = undecided;
+  for (std::size_t j = 0; j < N; ++j) open[j] = undecided[j];
   return static_cast<std::size_t>(step - listed);
 }
 
+template <std::size_t N>
+[[gnu::always_inline]] inline bool RowRenderer::AnyOpen(const std::uint64_t* open) {
+  std::uint64_t any = 0;
+  for (std::size_t j = 0; j < N; ++j) any |= open[j];
+  return any != 0;
+}
+
+// Live words [first, first + N) meet the passes until all their pixels are
+// decided, the passes listed as they are needed.
+template <std::size_t N, class Format, bool RepeatsTwice, class Deposit, class Count>
+[[gnu::always_inline]] inline void RowRenderer::SweepLiveWords(PassSteps& steps, std::size_t first, std::uint32_t* out,
+                                                               UndecidedRow& undecided, Deposit deposit,
+                                                               Count count) const {
+  std::int32_t words[N];
+  std::uint64_t open[N];
+  std::uint32_t* pixels[N];
+  for (std::size_t j = 0; j < N; ++j) {
+    words[j] = undecided.Live()[first + j];
+    open[j] = undecided.Word(Index(words[j]));
+    pixels[j] = out + (std::int64_t{words[j]} * kWordBits - undecided.First());
+  }
+  std::size_t met = 0;
+  while (AnyOpen<N>(open) && (met < steps.Listed() || steps.template ListMore<Format>()))
+    met = MeetListedSteps<N, Format, RepeatsTwice>(steps, met, words, open, pixels, deposit, count);
+  for (std::size_t j = 0; j < N; ++j) undecided.Word(Index(words[j])) = open[j];
+}
+
+// The live words four at a time, the last few one at a time.
 template <class Format, bool RepeatsTwice, class Deposit, class Count>
 [[gnu::always_inline]] inline void RowRenderer::SweepWords(PassSteps& steps, std::uint32_t* out,
                                                            UndecidedRow& undecided, Deposit deposit,
                                                            Count count) const {
-  std::uint64_t* const openWords = undecided.Words();
-  const auto openFirst = Index(undecided.FirstWord());
-  const std::int64_t windowFirst = undecided.First();
-  for (const std::int32_t w : undecided.Live()) {
-    std::uint64_t open = openWords[Index(w) - openFirst];
-    std::uint32_t* const pixels = out + (std::int64_t{w} * kWordBits - windowFirst);
-    std::size_t met = 0;
-    while (open != 0 && (met < steps.Listed() || steps.template ListMore<Format>()))
-      met = MeetListedSteps<Format, RepeatsTwice>(steps, met, w, open, pixels, deposit, count);
-    openWords[Index(w) - openFirst] = open;
-  }
+  constexpr std::size_t kSideBySide = 4;
+  const std::size_t live = undecided.Live().size();
+  std::size_t next = 0;
+  for (; next + kSideBySide <= live; next += kSideBySide)
+    SweepLiveWords<kSideBySide, Format, RepeatsTwice>(steps, next, out, undecided, deposit, count);
+  for (; next < live; ++next) SweepLiveWords<1, Format, RepeatsTwice>(steps, next, out, undecided, deposit, count);
   undecided.DropEmpty();
 }
 

@@ -5,30 +5,32 @@
 // Each output row keeps a bitset of its pixels still undecided. The picture
 // decides its non-white pixels; then each word of 64 columns that still holds
 // an undecided pixel meets the passes from the highest down until none is
-// left, its undecided bits in a register. For pass k a source row's
-// non-white pixels are known as a bitset too, and C_k turns it into the
-// bitset of output columns whose sample is not white: 64 columns take at
-// most 64 source columns in order, so one bit deposit places the source bits
-// on the first column of each source column, and a shift copies each onto the
-// columns that repeat it. Those bits AND the undecided ones are the pixels
-// the pass decides. A pass whose source row has no non-white pixel is left
-// out of the row's list of passes, which is made as far as its words need.
+// left, its undecided bits in a register, four words side by side. For pass
+// k a source row's non-white pixels are known as a bitset too, and C_k turns
+// it into the bitset of output columns whose sample is not white: 64 columns
+// take at most 64 source columns in order, so one bit deposit places the
+// source bits on the first column of each source column, and a shift copies
+// each onto the columns that repeat it. Those bits AND the undecided ones
+// are the pixels the pass decides. A pass whose source row has no non-white
+// pixel is left out of the row's list of passes, which is made as far as its
+// words need.
 //
 // Cost per output row: a word per 64 columns of the picture's row and one
 // sample per decided pixel; per pass, nothing when its source row is white,
 // else a word of each bitset (and a bit deposit) for every 64 columns that
 // still hold an undecided pixel when they meet it. So a pixel costs at most
 // (passes + 1) / 64 reads of each bitset, whatever the picture: 3 of each
-// for 12 megapixels (189 passes). A picture that has colour in every 64 columns of every row
-// while many pixels see only white through most passes comes near it: the
-// slowest known is random one-pixel dots, one pixel in 64, where nearly every
-// word meets every pass; then a dot every 64 columns, shifted row by row. The
-// pixels no pass decides are painted white one by one at the end, or, after
-// a row that left many words undecided (sparse colour), the row is filled
-// with white first, a run of 16-byte stores, and they keep that. The
-// shrinking last pass (Margin mod 4 = 3) costs a word per 64 undecided
-// columns and a block of at most 2 x 2 source pixels per pixel it decides
-// (per undecided pixel in the one word that holds the block of two columns).
+// for 12 megapixels (189 passes). A picture that has colour in every 64
+// columns of every row while many pixels see only white through most passes
+// comes near it: the slowest known is random one-pixel dots, one pixel in 64,
+// where nearly every word meets every pass; then fine hatching and a dot
+// every 64 columns, shifted row by row. The pixels no pass decides are
+// painted white one by one at the end, or, after a row that left many words
+// undecided (sparse colour), the row is filled with white first, a run of
+// 16-byte stores, and they keep that. The shrinking last pass (Margin mod 4
+// = 3) costs a word per 64 undecided columns and a block of at most 2 x 2
+// source pixels per pixel it decides (per undecided pixel in the one word
+// that holds the block of two columns).
 #include <cstdint>
 #include <vector>
 
@@ -134,10 +136,18 @@ class RowRenderer {
   [[gnu::always_inline]] void SweepWords(PassSteps& steps, std::uint32_t* out, UndecidedRow& undecided,
                                          Deposit deposit, Count count) const;
 
-  template <class Format, bool RepeatsTwice, class Deposit, class Count>
-  [[gnu::always_inline]] std::size_t MeetListedSteps(const PassSteps& steps, std::size_t met, std::int32_t w,
-                                                     std::uint64_t& open, std::uint32_t* pixels, Deposit deposit,
+  template <std::size_t N, class Format, bool RepeatsTwice, class Deposit, class Count>
+  [[gnu::always_inline]] void SweepLiveWords(PassSteps& steps, std::size_t first, std::uint32_t* out,
+                                             UndecidedRow& undecided, Deposit deposit, Count count) const;
+
+  template <std::size_t N, class Format, bool RepeatsTwice, class Deposit, class Count>
+  [[gnu::always_inline]] std::size_t MeetListedSteps(const PassSteps& steps, std::size_t met,
+                                                     const std::int32_t* words, std::uint64_t* open,
+                                                     std::uint32_t* const* pixels, Deposit deposit,
                                                      Count count) const;
+
+  template <std::size_t N>
+  [[gnu::always_inline]] static bool AnyOpen(const std::uint64_t* open);
 
   template <class Count>
   [[gnu::always_inline]] static std::uint32_t SourceOffset(const ColumnWord& columns, int bit, Count count);
