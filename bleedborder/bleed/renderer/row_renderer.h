@@ -22,9 +22,9 @@
 // (passes + 1) / 64 reads of each bitset, whatever the picture: 3 of each
 // for 12 megapixels (189 passes). A picture that has colour in every 64
 // columns of every row while many pixels see only white through most passes
-// comes near it: the slowest known is random one-pixel dots, one pixel in 64,
-// where nearly every word meets every pass; then fine hatching and a dot
-// every 64 columns, shifted row by row. The pixels no pass decides are
+// comes near it: the slowest known are random one-pixel dots, one pixel in
+// 64, and a dot every 64 columns shifted row by row, where nearly every word
+// meets every pass; then fine hatching. The pixels no pass decides are
 // painted white one by one at the end, or, after a row that left many words
 // undecided (sparse colour), the row is filled with white first, a run of
 // 16-byte stores, and they keep that. The shrinking last pass (Margin mod 4
