@@ -72,13 +72,12 @@ void RowRenderer::RenderRowIn(std::int32_t y, std::int64_t first, std::int64_t e
   if (g_.OutputIsThePicture()) return CopyPictureRow<Format>(y, first, end, out);
   UndecidedRow& undecided = scratch.undecided;
   undecided.Reset(first, end);
-  // White first where the thread's last row left a quarter of its words or
-  // more undecided (sparse colour): a run of stores, which the pixels
+  // White first after a sparse row: a run of stores, which the pixels
   // nothing decides keep, costs less than painting them one by one at the
   // end. The picture's own white pixels, written as they are, are the same
   // white (fourth byte 0).
   const bool paintsWhite = options_.unpainted == TUnpaintedPixels::White;
-  const bool whiteFirst = paintsWhite && scratch.whiteFirst;
+  const bool whiteFirst = paintsWhite && scratch.sparseBefore;
   if (whiteFirst) FillWhite(out, end - first);
   const std::int32_t pictureY = y - g_.inset;
   if (pictureY >= 0 && pictureY < g_.sourceHeight) DrawPictureRow<Format>(pictureY, out, scratch);
@@ -94,9 +93,9 @@ void RowRenderer::RenderRowIn(std::int32_t y, std::int64_t first, std::int64_t e
     --k;
   }
   if (k >= 0 && !undecided.Done()) DrawPassesWordByWord<Format>(k, sourceRows, out, scratch);
-  if (!paintsWhite) return;
-  if (!whiteFirst && !undecided.Done()) PaintWhite(out, undecided);
-  scratch.whiteFirst = undecided.Live().size() * 4 >= WordsFor(end) - Index(undecided.FirstWord());
+  const bool sparse = undecided.Live().size() * 4 >= WordsFor(end) - Index(undecided.FirstWord());
+  if (paintsWhite && !whiteFirst && !undecided.Done()) PaintWhite(out, undecided);
+  scratch.sparseBefore = sparse;
 }
 
 // A row of an output without a margin: every pixel shows the picture's own
@@ -301,14 +300,20 @@ template <std::size_t N, class Format, bool RepeatsTwice, class Deposit, class C
   for (std::size_t j = 0; j < N; ++j) undecided.Word(Index(words[j])) = open[j];
 }
 
-// The live words four at a time, the last few one at a time.
+// The live words four at a time, or eight after a sparse row, where words
+// meet many passes and gain the most from sharing them (where most words
+// are decided by the first few passes, eight would keep more of them meeting
+// passes for the sake of the others); the last few one at a time.
 template <class Format, bool RepeatsTwice, class Deposit, class Count>
 [[gnu::always_inline]] inline void RowRenderer::SweepWords(PassSteps& steps, std::uint32_t* out,
-                                                           UndecidedRow& undecided, Deposit deposit,
+                                                           UndecidedRow& undecided, bool sparse, Deposit deposit,
                                                            Count count) const {
   constexpr std::size_t kSideBySide = 4;
   const std::size_t live = undecided.Live().size();
   std::size_t next = 0;
+  if (sparse)
+    for (; next + 2 * kSideBySide <= live; next += 2 * kSideBySide)
+      SweepLiveWords<2 * kSideBySide, Format, RepeatsTwice>(steps, next, out, undecided, deposit, count);
   for (; next + kSideBySide <= live; next += kSideBySide)
     SweepLiveWords<kSideBySide, Format, RepeatsTwice>(steps, next, out, undecided, deposit, count);
   for (; next < live; ++next) SweepLiveWords<1, Format, RepeatsTwice>(steps, next, out, undecided, deposit, count);
@@ -319,10 +324,10 @@ template <class Format, bool RepeatsTwice, class Deposit, class Count>
 // more than one neighbour, and skip the test for it.
 template <class Format, class Deposit, class Count>
 [[gnu::always_inline]] inline void RowRenderer::SweepWordsIn(PassSteps& steps, std::uint32_t* out,
-                                                             UndecidedRow& undecided, Deposit deposit,
+                                                             UndecidedRow& undecided, bool sparse, Deposit deposit,
                                                              Count count) const {
-  if (columns_.LongestRepeat() > 1) return SweepWords<Format, true>(steps, out, undecided, deposit, count);
-  SweepWords<Format, false>(steps, out, undecided, deposit, count);
+  if (columns_.LongestRepeat() > 1) return SweepWords<Format, true>(steps, out, undecided, sparse, deposit, count);
+  SweepWords<Format, false>(steps, out, undecided, sparse, deposit, count);
 }
 
 #if defined(BLEED_HARDWARE_DEPOSIT)
@@ -330,8 +335,9 @@ template <class Format, class Deposit, class Count>
 // are an instruction each.
 template <class Format>
 [[gnu::target("bmi2,popcnt")]] void RowRenderer::SweepWordsWithHardwareDeposit(PassSteps& steps, std::uint32_t* out,
-              UndecidedRow& undecided) const {
-  SweepWordsIn<Format>(steps, out, undecided, THardwareDeposit{}, THardwareCount{});
+                                                                                 UndecidedRow& undecided,
+                                                                                 bool sparse) const {
+  SweepWordsIn<Format>(steps, out, undecided, sparse, THardwareDeposit{}, THardwareCount{});
 }
 #endif
 
@@ -345,10 +351,11 @@ template <class Format>
 void RowRenderer::DrawPassesWordByWord(std::int32_t top, const std::int32_t* sourceRows, std::uint32_t* out,
                                        RowScratch& scratch) const {
   PassSteps steps(scratch.steps, scratch.narrowRows, top, sourceRows, nonWhite_, source_);
+  const bool sparse = scratch.sparseBefore;
 #if defined(BLEED_HARDWARE_DEPOSIT)
-  if (hardwareDeposit_) return SweepWordsWithHardwareDeposit<Format>(steps, out, scratch.undecided);
+  if (hardwareDeposit_) return SweepWordsWithHardwareDeposit<Format>(steps, out, scratch.undecided, sparse);
 #endif
-  SweepWordsIn<Format>(steps, out, scratch.undecided, TPortableDeposit{}, TPortableCount{});
+  SweepWordsIn<Format>(steps, out, scratch.undecided, sparse, TPortableDeposit{}, TPortableCount{});
 }
 
 // Passes that enlarge more than twice (never the command's) repeat a

@@ -5,15 +5,15 @@
 // Each output row keeps a bitset of its pixels still undecided. The picture
 // decides its non-white pixels; then each word of 64 columns that still holds
 // an undecided pixel meets the passes from the highest down until none is
-// left, its undecided bits in a register, four words side by side. For pass
-// k a source row's non-white pixels are known as a bitset too, and C_k turns
-// it into the bitset of output columns whose sample is not white: 64 columns
-// take at most 64 source columns in order, so one bit deposit places the
-// source bits on the first column of each source column, and a shift copies
-// each onto the columns that repeat it. Those bits AND the undecided ones
-// are the pixels the pass decides. A pass whose source row has no non-white
-// pixel is left out of the row's list of passes, which is made as far as its
-// words need.
+// left, its undecided bits in a register, four words side by side (eight
+// after a row of sparse colour). For pass k a source row's non-white pixels
+// are known as a bitset too, and C_k turns it into the bitset of output
+// columns whose sample is not white: 64 columns take at most 64 source
+// columns in order, so one bit deposit places the source bits on the first
+// column of each source column, and a shift copies each onto the columns
+// that repeat it. Those bits AND the undecided ones are the pixels the pass
+// decides. A pass whose source row has no non-white pixel is left out of the
+// row's list of passes, which is made as far as its words need.
 //
 // Cost per output row: a word per 64 columns of the picture's row and one
 // sample per decided pixel; per pass, nothing when its source row is white,
@@ -82,8 +82,10 @@ class RowRenderer {
     std::vector<PassStep> steps;
     std::vector<RowScratchBits> narrowRows;
     RowScratchBits rowBits{};
-    // Whether the next row starts white (see RenderRowIn).
-    bool whiteFirst = false;
+    // Whether the thread's last row left a quarter of its words or more
+    // undecided (sparse colour): the next row starts white, and its words
+    // meet the passes eight side by side.
+    bool sparseBefore = false;
   };
 
   RowRenderer(const PixelView& source, const PassGeometry& geometry, TBleedOptions options, unsigned threads);
@@ -125,16 +127,16 @@ class RowRenderer {
 #if defined(BLEED_HARDWARE_DEPOSIT)
   template <class Format>
   [[gnu::target("bmi2,popcnt")]] void SweepWordsWithHardwareDeposit(PassSteps& steps, std::uint32_t* out,
-                                                                    UndecidedRow& undecided) const;
+                                                                    UndecidedRow& undecided, bool sparse) const;
 #endif
 
   template <class Format, class Deposit, class Count>
   [[gnu::always_inline]] void SweepWordsIn(PassSteps& steps, std::uint32_t* out, UndecidedRow& undecided,
-                                           Deposit deposit, Count count) const;
+                                           bool sparse, Deposit deposit, Count count) const;
 
   template <class Format, bool RepeatsTwice, class Deposit, class Count>
   [[gnu::always_inline]] void SweepWords(PassSteps& steps, std::uint32_t* out, UndecidedRow& undecided,
-                                         Deposit deposit, Count count) const;
+                                         bool sparse, Deposit deposit, Count count) const;
 
   template <std::size_t N, class Format, bool RepeatsTwice, class Deposit, class Count>
   [[gnu::always_inline]] void SweepLiveWords(PassSteps& steps, std::size_t first, std::uint32_t* out,
