@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <limits>
 #include <system_error>
 #include <thread>
 
@@ -54,8 +53,8 @@ std::int64_t ReadAt(sys::HANDLE file, void* buffer, std::int64_t count, std::int
 std::int64_t THandleStream::Read(void* buffer, std::int64_t count) {
   if (count >= kReadInHalvesFrom) {
     const std::int64_t position = Seek(0, TSeekOrigin::soCurrent);
-    const std::int64_t available = std::min(count, RemainingBytes());
-    if (position >= 0 && available >= kReadInHalvesFrom) return ReadInHalves(buffer, available, position);
+    const std::int64_t available = position >= 0 ? std::min(count, BytesAfter(position)) : 0;
+    if (available >= kReadInHalvesFrom) return ReadInHalves(buffer, available, position);
   }
   return MoveInCalls(count, [&](std::int64_t offset, sys::DWORD ask, sys::DWORD* done) {
     return sys::ReadFile(file_.Get(), static_cast<char*>(buffer) + offset, ask, done, nullptr);
@@ -99,9 +98,7 @@ std::int64_t THandleStream::Seek(std::int64_t offset, TSeekOrigin origin) {
   return sys::SetFilePointerEx(file_.Get(), offset, &position, method) ? position : -1;
 }
 
-std::int64_t THandleStream::RemainingBytes() {
-  const std::int64_t position = Seek(0, TSeekOrigin::soCurrent);
-  if (position < 0) return 0;
+std::int64_t THandleStream::BytesAfter(std::int64_t position) {
   const std::int64_t end = Seek(0, TSeekOrigin::soEnd);
   if (Seek(position, TSeekOrigin::soBeginning) != position || end < position) return 0;
   return end - position;
