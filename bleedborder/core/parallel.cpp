@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
+#include <system_error>
 #include <vector>
 
 namespace bleedborder {
@@ -145,6 +146,21 @@ void ShareOutInOrder(std::int32_t count, std::int32_t chunk, unsigned threads, c
 void ShareOutInOrder(std::int32_t count, std::int32_t chunk, unsigned threads, const TWorkerChunkWork& make,
                      const TWorkerChunkWork& handOn, const TThreadStarter& starter) {
   Share(count, chunk, threads, make, &handOn, starter);
+}
+
+TBackgroundWork::TBackgroundWork(const std::function<void()>& work, bool onAThread) {
+  if (onAThread) {
+    try {
+      done_ = std::async(std::launch::async, work).share();
+      return;
+    } catch (const std::system_error&) {
+      // Done here instead.
+    }
+  }
+  work();
+  std::promise<void> doneAtOnce;
+  doneAtOnce.set_value();
+  done_ = doneAtOnce.get_future().share();
 }
 
 }  // namespace bleedborder

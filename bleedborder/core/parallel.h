@@ -8,6 +8,7 @@
 // every thread has finished; it never ends the process.
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <thread>
 
 #include "bleedborder/export.h"
@@ -45,5 +46,20 @@ BLEEDBORDER_EXPORT void ShareOutInOrder(std::int32_t count, std::int32_t chunk, 
 BLEEDBORDER_EXPORT void ShareOutInOrder(std::int32_t count, std::int32_t chunk, unsigned threads,
                                         const TWorkerChunkWork& make, const TWorkerChunkWork& handOn,
                                         const TThreadStarter& starter);
+
+// Work done on a thread of its own while its starter goes on with something
+// else, for the threads that need its result to wait for: any number of
+// them, each as often as it likes. Without onAThread, or where no thread can
+// start, the work is done at once, in the constructor. The object waits for
+// the work before it goes, on every path.
+class BLEEDBORDER_EXPORT TBackgroundWork {
+ public:
+  TBackgroundWork(const std::function<void()>& work, bool onAThread);
+  // Waits until the work is done; raises what it raised.
+  void Await() const { done_.get(); }
+
+ private:
+  std::shared_future<void> done_;
+};
 
 }  // namespace bleedborder

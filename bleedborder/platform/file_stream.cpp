@@ -1,6 +1,7 @@
 #include "bleedborder/platform/file_stream.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <system_error>
 #include <thread>
@@ -29,12 +30,16 @@ std::int64_t MoveInCalls(std::int64_t count, Call call) {
   return moved;
 }
 
-// A large read of a file is made in two halves at once, the second on a
-// helper thread at its own offset: the kernel's copy, and the clearing of
-// each fresh page the copy first writes, which costs about as much, then
-// share two cores. Only the file's remaining bytes are asked for, so that
-// a buffer larger than the file has no page touched past them.
-constexpr std::int64_t kReadInHalvesFrom = std::int64_t{8} << 20;
+// A large read of a file is made by two threads at once, each reading
+// pieces at their own offsets: the kernel's copy, and the clearing of each
+// fresh page the copy first writes, which costs about as much, then share
+// two cores. The pieces go to whichever thread is free, so that a thread
+// slowed down (by a page that takes long to clear, say) does not keep the
+// other waiting with half of the work. Only the file's remaining bytes are
+// asked for, so that a buffer larger than the file has no page touched past
+// them.
+constexpr std::int64_t kReadInPiecesFrom = std::int64_t{8} << 20;
+constexpr std::int64_t kPieceBytes = std::int64_t{2} << 20;
 
 // Reads count bytes at offset (a failed read counts as 0 bytes); gives the
 // bytes read.
@@ -51,35 +56,41 @@ std::int64_t ReadAt(sys::HANDLE file, void* buffer, std::int64_t count, std::int
 }  // namespace
 
 std::int64_t THandleStream::Read(void* buffer, std::int64_t count) {
-  if (count >= kReadInHalvesFrom) {
+  if (count >= kReadInPiecesFrom) {
     const std::int64_t position = Seek(0, TSeekOrigin::soCurrent);
     const std::int64_t available = position >= 0 ? std::min(count, BytesAfter(position)) : 0;
-    if (available >= kReadInHalvesFrom) return ReadInHalves(buffer, available, position);
+    if (available >= kReadInPiecesFrom) return ReadInPieces(buffer, available, position);
   }
   return MoveInCalls(count, [&](std::int64_t offset, sys::DWORD ask, sys::DWORD* done) {
     return sys::ReadFile(file_.Get(), static_cast<char*>(buffer) + offset, ask, done, nullptr);
   });
 }
 
-// count bytes from position, the second half on a helper thread where one
-// can start; the position is then moved past the bytes read, which are
-// those of the first half, and of the second when the first is whole.
-std::int64_t THandleStream::ReadInHalves(void* buffer, std::int64_t count, std::int64_t position) {
-  const std::int64_t half = count / 2;
-  auto* const second = static_cast<char*>(buffer) + half;
-  std::int64_t secondRead = 0;
+// count bytes from position, in pieces taken in turn by this thread and a
+// helper where one can start; the position is then moved past the bytes
+// read: those before the first piece that came short (the file ended, or a
+// read failed), all of them when none did.
+std::int64_t THandleStream::ReadInPieces(void* buffer, std::int64_t count, std::int64_t position) {
+  std::atomic<std::int64_t> nextPiece{0};
+  std::atomic<std::int64_t> readUpTo{count};
+  const auto readPieces = [&] {
+    for (std::int64_t first; (first = nextPiece.fetch_add(kPieceBytes)) < count;) {
+      const std::int64_t asked = std::min(kPieceBytes, count - first);
+      const std::int64_t read = ReadAt(file_.Get(), static_cast<char*>(buffer) + first, asked, position + first);
+      if (read == asked) continue;
+      for (std::int64_t upTo = readUpTo.load(); first + read < upTo;)
+        if (readUpTo.compare_exchange_weak(upTo, first + read)) break;
+    }
+  };
   std::thread helper;
   try {
-    helper = std::thread([&] { secondRead = ReadAt(file_.Get(), second, count - half, position + half); });
+    helper = std::thread(readPieces);
   } catch (const std::system_error&) {
-    // Read after the first half instead.
+    // This thread reads every piece.
   }
-  const std::int64_t firstRead = ReadAt(file_.Get(), buffer, half, position);
-  if (helper.joinable())
-    helper.join();
-  else if (firstRead == half)
-    secondRead = ReadAt(file_.Get(), second, count - half, position + half);
-  const std::int64_t read = firstRead < half ? firstRead : half + secondRead;
+  readPieces();
+  if (helper.joinable()) helper.join();
+  const std::int64_t read = readUpTo.load();
   Seek(position + read, TSeekOrigin::soBeginning);
   return read;
 }

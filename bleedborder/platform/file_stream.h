@@ -24,7 +24,7 @@ class BLEEDBORDER_EXPORT THandleStream : public TStream {
   // The bytes between position (the current one) and the end of the file,
   // the position kept; 0 when the handle cannot seek.
   std::int64_t BytesAfter(std::int64_t position);
-  std::int64_t ReadInHalves(void* buffer, std::int64_t count, std::int64_t position);
+  std::int64_t ReadInPieces(void* buffer, std::int64_t count, std::int64_t position);
 
   sys::FileHandle file_;
 };

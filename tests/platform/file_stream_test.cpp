@@ -42,9 +42,10 @@ TEST(FileStreamTest, WritesSeeksAndReadsBack) {
   EXPECT_THROW(stream.ReadBuffer(word, 5), EReadError);
 }
 
-// A read large enough to be made in two halves at once lands the file's
-// bytes, and only those, in fresh memory, and leaves the position past them;
-// the buffer starts inside a page and asks for more than the file holds.
+// A read large enough to be made in pieces by two threads at once lands the
+// file's bytes, and only those, in fresh memory, and leaves the position past
+// them; the buffer starts inside a page and asks for more than the file
+// holds, whose size is no multiple of a piece.
 TEST(FileStreamTest, ALargeReadIntoFreshMemoryGetsEveryByte) {
   TempDir dir;
   const std::int64_t fileBytes = (std::int64_t{20} << 20) + 123;

@@ -76,16 +76,22 @@ using RowScratchBits = std::array<std::uint64_t, 2>;
 // here for the rows it does not supply.
 class NonWhiteBits {
  public:
-  NonWhiteBits(const PixelView& source, unsigned threads)
+  // Takes the memory for the bits, all 0; Fill works them out.
+  explicit NonWhiteBits(const PixelView& source)
       : source_(source), width_(source.Width()), stored_(width_ >= kWordBits) {
     if (!stored_) return;
     const std::uint64_t pixels = std::uint64_t(width_) * std::uint64_t(source.Height());
     bits_.assign(WordsFor(static_cast<std::int64_t>(pixels)) + 1, 0);
     anyInRow_.assign(WordsFor(source.Height()), 0);
+  }
+
+  // The bits of every row, once, by up to threads threads.
+  void Fill(unsigned threads) {
+    if (!stored_) return;
     // Chunks of 64 rows: each thread's rows then fill whole words of both the
     // bits and the row flags.
-    ShareOut(source.Height(), kWordBits, threads, [&](std::int32_t first, std::int32_t last) {
-      WithFormat(source, [&](auto format) {
+    ShareOut(source_.Height(), kWordBits, threads, [&](std::int32_t first, std::int32_t last) {
+      WithFormat(source_, [&](auto format) {
         for (std::int32_t y = first; y < last; ++y) FillRow<decltype(format)>(y);
       });
     });

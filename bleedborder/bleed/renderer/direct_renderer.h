@@ -61,9 +61,9 @@ bool DrawBleedDirect(TBitmap& source, TBitmap& composite, const TBleedGeometry& 
 // written as after DrawBleedDirect with unpainted pixels made white. The
 // pixels are rendered a band at a time as they are written, so that no
 // composite's pixels are ever held: the memory taken is the picture's, a bit
-// per pixel of it, and a few bands. Everything the rendering needs is made
-// before the file is created. Returns false, creating no file, unless
-// BleedDirectFits.
+// per pixel of it, and a few bands. The memory the rendering needs is taken
+// before the file is created (the tables every row reads are worked out
+// while it is). Returns false, creating no file, unless BleedDirectFits.
 bool StoreBleedDirect(TBitmap& source, const TBleedGeometry& g, const std::string& fileName,
                       TBandOptions options = {});
 // The same written to a stream.

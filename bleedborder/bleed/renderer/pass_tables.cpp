@@ -46,15 +46,16 @@ void ForEachColumnSpan(std::uint32_t s, std::uint32_t d, Column column) {
 
 }  // namespace
 
-PassColumnTable::PassColumnTable(const PassGeometry& g, unsigned threads)
-    : passes_(Index(std::max(g.HighestEnlarging() + 1, 0))) {
-  const std::size_t entries = WordsFor(g.outputWidth) * passes_;
-  words_.resize(entries);
-  std::vector<std::int32_t> longest(passes_, 0);
+PassColumnTable::PassColumnTable(const PassGeometry& g)
+    : passes_(Index(std::max(g.HighestEnlarging() + 1, 0))),
+      words_(WordsFor(g.outputWidth) * passes_),
+      longestRepeats_(passes_, 0) {}
+
+void PassColumnTable::Fill(const PassGeometry& g, unsigned threads) {
   ShareOut(static_cast<std::int32_t>(passes_), 4, threads, [&](std::int32_t first, std::int32_t last) {
-    for (std::int32_t k = first; k < last; ++k) longest[Index(k)] = FillPass(g, k);
+    for (std::int32_t k = first; k < last; ++k) longestRepeats_[Index(k)] = FillPass(g, k);
   });
-  for (const std::int32_t repeat : longest) longestRepeat_ = std::max(longestRepeat_, repeat);
+  for (const std::int32_t repeat : longestRepeats_) longestRepeat_ = std::max(longestRepeat_, repeat);
 }
 
 std::int32_t PassColumnTable::FillPass(const PassGeometry& g, std::int32_t k) {

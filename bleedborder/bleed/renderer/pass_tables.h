@@ -65,7 +65,10 @@ struct ColumnWord {
 // empty, and paints nothing there.
 class PassColumnTable {
  public:
-  PassColumnTable(const PassGeometry& g, unsigned threads);
+  // Takes the memory for the entries, all empty; Fill works them out.
+  explicit PassColumnTable(const PassGeometry& g);
+  // Every pass's entries, once, by up to threads threads.
+  void Fill(const PassGeometry& g, unsigned threads);
 
   // Word w's entries, pass 0 first.
   const ColumnWord* Entries(std::int64_t w) const { return words_.data() + Index(w) * passes_; }
@@ -78,6 +81,7 @@ class PassColumnTable {
 
   std::size_t passes_;
   std::vector<ColumnWord> words_;
+  std::vector<std::int32_t> longestRepeats_;  // per pass
   std::int32_t longestRepeat_ = 0;
 };
 

@@ -39,15 +39,21 @@ RowRenderer::RowRenderer(const PixelView& source, const PassGeometry& geometry, 
       g_(geometry),
       options_(options),
       threads_(threads),
-      nonWhite_(source, threads),
-      columns_(g_, threads),
-      hardwareDeposit_(HasHardwareDepositAndCount()) {
-  if (g_.LastShrinks()) shrinking_ = ShrinkingPassOf(g_);
-}
+      nonWhite_(source),
+      columns_(g_),
+      shrinking_(g_.LastShrinks() ? ShrinkingPassOf(g_) : ShrinkingPass{}),
+      hardwareDeposit_(HasHardwareDepositAndCount()),
+      preparation_(
+          [this] {
+            nonWhite_.Fill(threads_);
+            columns_.Fill(g_, threads_);
+          },
+          threads_ > 1) {}
 
 // Every row of a 32-bit composite of the output's size, a thread's share of
 // them as one band: device rows down, whichever way memory holds them.
 void RowRenderer::Render(const PixelView& composite) const {
+  preparation_.Await();
   ShareOut(g_.outputHeight, 16, threads_, [&](std::int32_t first, std::int32_t last) {
     RowScratch scratch(g_, g_.outputWidth);
     const std::int64_t stride = composite.TopDown() ? composite.Stride() : -composite.Stride();
@@ -58,6 +64,7 @@ void RowRenderer::Render(const PixelView& composite) const {
 }
 
 void RowRenderer::RenderRows(const TRowBand& band, RowScratch& scratch) const {
+  preparation_.Await();
   WithFormat(source_, [&](auto format) {
     std::int32_t y = band.firstY;
     for (std::int32_t i = 0; i < band.rows; ++i, y += band.yStep)

@@ -38,6 +38,7 @@
 #include "bleedborder/bleed/renderer/pass_tables.h"
 #include "bleedborder/bleed/renderer/pixel_view.h"
 #include "bleedborder/core/bit_deposit.h"
+#include "bleedborder/core/parallel.h"
 #include "bleedborder/image/row_writer.h"
 #include "bleedborder/platform/stretch_map.h"
 
@@ -88,6 +89,11 @@ class RowRenderer {
     bool sparseBefore = false;
   };
 
+  // Takes the memory every row needs, so that a failure to get it comes
+  // here. The picture's non-white bits and the passes' tables, which every
+  // row reads, are worked out on a thread of their own when the picture is
+  // large enough to share out (threads > 1), so that the caller may
+  // meanwhile create the file the rows go to; the rows wait for them.
   RowRenderer(const PixelView& source, const PassGeometry& geometry, TBleedOptions options, unsigned threads);
 
   const PassGeometry& Sizes() const { return g_; }
@@ -184,6 +190,8 @@ class RowRenderer {
   PassColumnTable columns_;
   ShrinkingPass shrinking_;
   bool hardwareDeposit_;
+  // Last: it goes first, waiting for the work on the members above.
+  TBackgroundWork preparation_;
 };
 
 }  // namespace bleedborder::bleed
