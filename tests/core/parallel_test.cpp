@@ -1,9 +1,12 @@
 // Sharing a loop among threads: every item once, fewer threads when some
 // cannot start, and a failure in any thread rethrown to the caller; chunks
-// handed on in order, each on the thread that made it.
+// handed on in order, each on the thread that made it. Work in the
+// background: beside its starter, awaited by any number of threads, waited
+// for on destruction.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <new>
 #include <stdexcept>
@@ -120,6 +123,58 @@ TEST(ShareOutInOrder, AFailureInMakingOrHandingOnReachesTheCallerWithoutAHang) {
     EXPECT_THROW(ShareOutInOrder(500, 5, threads, failsAt250, nothing), std::bad_alloc) << threads;
     EXPECT_THROW(ShareOutInOrder(500, 5, threads, nothing, failsAt250), std::bad_alloc) << threads;
   }
+}
+
+TEST(BackgroundWork, RunsBesideItsStarterAndEveryWaiterGetsItsResultOrItsFailure) {
+  for (const bool fails : {false, true}) {
+    std::atomic<bool> starterWentOn{false};
+    std::thread::id ranOn;
+    int result = 0;
+    const TBackgroundWork work(
+        [&] {
+          // Ends once the starter has gone on past the constructor (or, were
+          // the work done in the constructor, after a while instead of never).
+          const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+          while (!starterWentOn.load() && std::chrono::steady_clock::now() < giveUp) std::this_thread::yield();
+          ranOn = std::this_thread::get_id();
+          result = 42;
+          if (fails) throw std::runtime_error("work failed");
+        },
+        true);
+    starterWentOn.store(true);
+    std::atomic<int> sawResult{0}, sawFailure{0};
+    std::vector<std::thread> waiters;
+    for (int i = 0; i < 4; ++i)
+      waiters.emplace_back([&] {
+        try {
+          work.Await();
+          sawResult += result == 42;
+        } catch (const std::runtime_error&) {
+          sawFailure += 1;
+        }
+      });
+    for (std::thread& waiter : waiters) waiter.join();
+    EXPECT_EQ(sawResult.load(), fails ? 0 : 4);
+    EXPECT_EQ(sawFailure.load(), fails ? 4 : 0);
+    EXPECT_NE(ranOn, std::this_thread::get_id());
+  }
+}
+
+TEST(BackgroundWork, IsDoneInTheConstructorWhenNotOnAThreadAndWaitedForWhenDestroyed) {
+  std::thread::id ranOn;
+  const TBackgroundWork atOnce([&] { ranOn = std::this_thread::get_id(); }, false);
+  EXPECT_EQ(ranOn, std::this_thread::get_id());
+  EXPECT_THROW(TBackgroundWork([] { throw std::bad_alloc(); }, false), std::bad_alloc);
+  bool finished = false;
+  {
+    const TBackgroundWork slow(
+        [&] {
+          std::this_thread::sleep_for(std::chrono::milliseconds(20));
+          finished = true;
+        },
+        true);
+  }
+  EXPECT_TRUE(finished) << "the object went before its work was done";
 }
 
 }  // namespace
