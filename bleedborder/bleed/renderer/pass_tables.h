@@ -139,6 +139,12 @@ class PassSteps {
     }
     return steps_.size() > before;
   }
+  // Lists passes until count are listed or none is left.
+  template <class Format>
+  void ListUpTo(std::size_t count) {
+    while (steps_.size() < count && ListMore<Format>()) {
+    }
+  }
 
  private:
   template <class Format>

@@ -217,67 +217,63 @@ template <class Count>
   return static_cast<std::uint32_t>(count(columns.starts & (kAllBits >> (kWordBits - 1 - bit)))) - 1;
 }
 
-// A few live words (words[0 .. N)) meet the listed passes from the met-th
-// on, side by side, until the last undecided pixel of all of them (in open)
-// is decided; gives the passes they have met. Side by side, a pass's own
-// reads and the loop's tests are shared by the words, and their chains of
-// work, independent, overlap in the processor. The passes are met a few at
-// a time in two steps: first the pixels each decides, with no branch on
-// whether it decides any (on sparse colour that is a coin toss per pass,
-// and a mispredicted branch costs more than the pass), then the samples of
-// the passes that did.
+// Live words [first, first + N) meet the listed passes [met, end), at most
+// a round of them, side by side, until the last undecided pixel of all of
+// them is decided. Side by side, a pass's own reads and the loop's tests are
+// shared by the words, and their chains of work, independent, overlap in
+// the processor. The passes are met in two steps: first the pixels each
+// decides, with no branch on whether it decides any (on sparse colour that
+// is a coin toss per pass, and a mispredicted branch costs more than the
+// pass), then the samples of the passes that did.
 template <std::size_t N, class Format, bool RepeatsTwice, class Deposit, class Count>
-[[gnu::always_inline]] inline std::size_t RowRenderer::MeetListedSteps(const PassSteps& steps, std::size_t met,
-                                                                       const std::int32_t* words, std::uint64_t* open,
-                                                                       std::uint32_t* const* pixels, Deposit deposit,
-                                                                       Count count) const {
-  constexpr std::ptrdiff_t kMetAtOnce = 32;
+[[gnu::always_inline]] inline void RowRenderer::MeetRound(const PassSteps& steps, std::size_t met, std::size_t end,
+                                                          std::size_t first, std::uint32_t* out,
+                                                          UndecidedRow& undecided, Deposit deposit,
+                                                          Count count) const {
   struct Decided {
     std::uint64_t bits;
     const PassStep* step;
   };
-  const PassStep* const listed = steps.First();
-  const PassStep* const end = listed + steps.Listed();
-  const PassStep* step = listed + met;
+  std::int32_t words[N];
   const ColumnWord* entries[N];
+  std::uint32_t* pixels[N];
   // Local copies: the pixel stores below could otherwise alias them.
-  std::uint64_t undecided[N];
+  std::uint64_t open[N];
   for (std::size_t j = 0; j < N; ++j) {
+    words[j] = undecided.Live()[first + j];
     entries[j] = columns_.Entries(words[j]);
-    undecided[j] = open[j];
+    pixels[j] = out + (std::int64_t{words[j]} * kWordBits - undecided.First());
+    open[j] = undecided.Word(Index(words[j]));
   }
-  while (step != end && AnyOpen<N>(undecided)) {
-    Decided decided[N][kMetAtOnce];
-    std::size_t found[N] = {};
-    const PassStep* const stop = step + std::min(kMetAtOnce, end - step);
-    for (; step != stop && AnyOpen<N>(undecided); ++step) {
-      for (std::size_t j = 0; j < N; ++j) {
-        const ColumnWord& columns = entries[j][step->k];
-        // Only the bits of the source columns the word takes are deposited:
-        // the rest (past the row's end, say) do not count.
-        std::uint64_t painted = deposit(Bits64(step->bits, columns.firstSource), columns.starts);
-        painted |= (painted << 1) & columns.repeats;
-        if constexpr (RepeatsTwice) painted = RepeatFurther(painted, columns.repeats, columns_.LongestRepeat());
-        const std::uint64_t hits = painted & undecided[j];
-        undecided[j] &= ~hits;
-        decided[j][found[j]] = {hits, step};
-        found[j] += hits != 0;
-      }
-    }
+  Decided decided[N][kRoundPasses];
+  std::size_t found[N] = {};
+  const PassStep* const stop = steps.First() + end;
+  for (const PassStep* step = steps.First() + met; step != stop && AnyOpen<N>(open); ++step) {
     for (std::size_t j = 0; j < N; ++j) {
-      for (std::size_t i = 0; i < found[j]; ++i) {
-        const ColumnWord& columns = entries[j][decided[j][i].step->k];
-        const std::uint8_t* const sourceRow = decided[j][i].step->sourceRow;
-        for (std::uint64_t rest = decided[j][i].bits; rest != 0; rest &= rest - 1) {
-          const int bit = std::countr_zero(rest);
-          const std::uint32_t offset = SourceOffset(columns, bit, count);
-          pixels[j][bit] = source_.At<Format>(sourceRow, std::int64_t{columns.firstSource} + offset);
-        }
-      }
+      const ColumnWord& columns = entries[j][step->k];
+      // Only the bits of the source columns the word takes are deposited:
+      // the rest (past the row's end, say) do not count.
+      std::uint64_t painted = deposit(Bits64(step->bits, columns.firstSource), columns.starts);
+      painted |= (painted << 1) & columns.repeats;
+      if constexpr (RepeatsTwice) painted = RepeatFurther(painted, columns.repeats, columns_.LongestRepeat());
+      const std::uint64_t hits = painted & open[j];
+      open[j] &= ~hits;
+      decided[j][found[j]] = {hits, step};
+      found[j] += hits != 0;
     }
   }
-  for (std::size_t j = 0; j < N; ++j) open[j] = undecided[j];
-  return static_cast<std::size_t>(step - listed);
+  for (std::size_t j = 0; j < N; ++j) {
+    for (std::size_t i = 0; i < found[j]; ++i) {
+      const ColumnWord& columns = entries[j][decided[j][i].step->k];
+      const std::uint8_t* const sourceRow = decided[j][i].step->sourceRow;
+      for (std::uint64_t rest = decided[j][i].bits; rest != 0; rest &= rest - 1) {
+        const int bit = std::countr_zero(rest);
+        const std::uint32_t offset = SourceOffset(columns, bit, count);
+        pixels[j][bit] = source_.At<Format>(sourceRow, std::int64_t{columns.firstSource} + offset);
+      }
+    }
+    undecided.Word(Index(words[j])) = open[j];
+  }
 }
 
 template <std::size_t N>
@@ -287,44 +283,34 @@ template <std::size_t N>
   return any != 0;
 }
 
-// Live words [first, first + N) meet the passes until all their pixels are
-// decided, the passes listed as they are needed.
-template <std::size_t N, class Format, bool RepeatsTwice, class Deposit, class Count>
-[[gnu::always_inline]] inline void RowRenderer::SweepLiveWords(PassSteps& steps, std::size_t first, std::uint32_t* out,
-                                                               UndecidedRow& undecided, Deposit deposit,
-                                                               Count count) const {
-  std::int32_t words[N];
-  std::uint64_t open[N];
-  std::uint32_t* pixels[N];
-  for (std::size_t j = 0; j < N; ++j) {
-    words[j] = undecided.Live()[first + j];
-    open[j] = undecided.Word(Index(words[j]));
-    pixels[j] = out + (std::int64_t{words[j]} * kWordBits - undecided.First());
-  }
-  std::size_t met = 0;
-  while (AnyOpen<N>(open) && (met < steps.Listed() || steps.template ListMore<Format>()))
-    met = MeetListedSteps<N, Format, RepeatsTwice>(steps, met, words, open, pixels, deposit, count);
-  for (std::size_t j = 0; j < N; ++j) undecided.Word(Index(words[j])) = open[j];
-}
-
-// The live words four at a time, or eight after a sparse row, where words
-// meet many passes and gain the most from sharing them (where most words
-// are decided by the first few passes, eight would keep more of them meeting
-// passes for the sake of the others); the last few one at a time.
+// The live words meet the passes a round at a time: in each round every live
+// word meets the round's passes until its last pixel is decided, the words
+// four side by side, or eight after a sparse row, where words meet many
+// passes and gain the most from sharing them (where most words are decided
+// by the first few passes, eight would keep more of them meeting passes for
+// the sake of the others); the last few one at a time. The words left after
+// a round are grouped anew for the next, so that a word decided early does
+// not go on meeting passes beside a slower one. The passes are listed a
+// round ahead.
 template <class Format, bool RepeatsTwice, class Deposit, class Count>
 [[gnu::always_inline]] inline void RowRenderer::SweepWords(PassSteps& steps, std::uint32_t* out,
                                                            UndecidedRow& undecided, bool sparse, Deposit deposit,
                                                            Count count) const {
   constexpr std::size_t kSideBySide = 4;
-  const std::size_t live = undecided.Live().size();
-  std::size_t next = 0;
-  if (sparse)
-    for (; next + 2 * kSideBySide <= live; next += 2 * kSideBySide)
-      SweepLiveWords<2 * kSideBySide, Format, RepeatsTwice>(steps, next, out, undecided, deposit, count);
-  for (; next + kSideBySide <= live; next += kSideBySide)
-    SweepLiveWords<kSideBySide, Format, RepeatsTwice>(steps, next, out, undecided, deposit, count);
-  for (; next < live; ++next) SweepLiveWords<1, Format, RepeatsTwice>(steps, next, out, undecided, deposit, count);
-  undecided.DropEmpty();
+  for (std::size_t met = 0; !undecided.Done(); met += kRoundPasses) {
+    steps.template ListUpTo<Format>(met + kRoundPasses);
+    const std::size_t end = std::min(met + kRoundPasses, steps.Listed());
+    if (end <= met) return;
+    const std::size_t live = undecided.Live().size();
+    std::size_t next = 0;
+    if (sparse)
+      for (; next + 2 * kSideBySide <= live; next += 2 * kSideBySide)
+        MeetRound<2 * kSideBySide, Format, RepeatsTwice>(steps, met, end, next, out, undecided, deposit, count);
+    for (; next + kSideBySide <= live; next += kSideBySide)
+      MeetRound<kSideBySide, Format, RepeatsTwice>(steps, met, end, next, out, undecided, deposit, count);
+    for (; next < live; ++next) MeetRound<1, Format, RepeatsTwice>(steps, met, end, next, out, undecided, deposit, count);
+    undecided.DropEmpty();
+  }
 }
 
 // The loop compiled twice: the command's passes never repeat a column on

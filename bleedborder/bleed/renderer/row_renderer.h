@@ -6,14 +6,15 @@
 // decides its non-white pixels; then each word of 64 columns that still holds
 // an undecided pixel meets the passes from the highest down until none is
 // left, its undecided bits in a register, four words side by side (eight
-// after a row of sparse colour). For pass k a source row's non-white pixels
-// are known as a bitset too, and C_k turns it into the bitset of output
-// columns whose sample is not white: 64 columns take at most 64 source
-// columns in order, so one bit deposit places the source bits on the first
-// column of each source column, and a shift copies each onto the columns
-// that repeat it. Those bits AND the undecided ones are the pixels the pass
+// after a row of sparse colour), 32 passes a round, the words still
+// undecided after a round grouped anew. For pass k a source row's non-white
+// pixels are known as a bitset too, and C_k turns it into the bitset of
+// output columns whose sample is not white: 64 columns take at most 64
+// source columns in order, so one bit deposit places the source bits on the
+// first column of each source column, and a shift copies each onto the
+// columns that repeat it. Those bits AND the undecided ones are the pixels the pass
 // decides. A pass whose source row has no non-white pixel is left out of the
-// row's list of passes, which is made as far as its words need.
+// row's list of passes, which is made a round ahead of its words.
 //
 // Cost per output row: a word per 64 columns of the picture's row and one
 // sample per decided pixel; per pass, nothing when its source row is white,
@@ -144,15 +145,14 @@ class RowRenderer {
   [[gnu::always_inline]] void SweepWords(PassSteps& steps, std::uint32_t* out, UndecidedRow& undecided,
                                          bool sparse, Deposit deposit, Count count) const;
 
-  template <std::size_t N, class Format, bool RepeatsTwice, class Deposit, class Count>
-  [[gnu::always_inline]] void SweepLiveWords(PassSteps& steps, std::size_t first, std::uint32_t* out,
-                                             UndecidedRow& undecided, Deposit deposit, Count count) const;
+  // The passes a round of the sweep meets: enough for the loop's exits to be
+  // rare, few enough for a word decided early to leave its group soon.
+  static constexpr std::size_t kRoundPasses = 32;
 
   template <std::size_t N, class Format, bool RepeatsTwice, class Deposit, class Count>
-  [[gnu::always_inline]] std::size_t MeetListedSteps(const PassSteps& steps, std::size_t met,
-                                                     const std::int32_t* words, std::uint64_t* open,
-                                                     std::uint32_t* const* pixels, Deposit deposit,
-                                                     Count count) const;
+  [[gnu::always_inline]] void MeetRound(const PassSteps& steps, std::size_t met, std::size_t end, std::size_t first,
+                                        std::uint32_t* out, UndecidedRow& undecided, Deposit deposit,
+                                        Count count) const;
 
   template <std::size_t N>
   [[gnu::always_inline]] static bool AnyOpen(const std::uint64_t* open);
