@@ -308,7 +308,8 @@ template <class Format, bool RepeatsTwice, class Deposit, class Count>
         MeetRound<2 * kSideBySide, Format, RepeatsTwice>(steps, met, end, next, out, undecided, deposit, count);
     for (; next + kSideBySide <= live; next += kSideBySide)
       MeetRound<kSideBySide, Format, RepeatsTwice>(steps, met, end, next, out, undecided, deposit, count);
-    for (; next < live; ++next) MeetRound<1, Format, RepeatsTwice>(steps, met, end, next, out, undecided, deposit, count);
+    for (; next < live; ++next)
+      MeetRound<1, Format, RepeatsTwice>(steps, met, end, next, out, undecided, deposit, count);
     undecided.DropEmpty();
   }
 }

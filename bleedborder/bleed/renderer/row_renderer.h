@@ -12,9 +12,9 @@
 // output columns whose sample is not white: 64 columns take at most 64
 // source columns in order, so one bit deposit places the source bits on the
 // first column of each source column, and a shift copies each onto the
-// columns that repeat it. Those bits AND the undecided ones are the pixels the pass
-// decides. A pass whose source row has no non-white pixel is left out of the
-// row's list of passes, which is made a round ahead of its words.
+// columns that repeat it. Those bits AND the undecided ones are the pixels
+// the pass decides. A pass whose source row has no non-white pixel is left
+// out of the row's list of passes, which is made a round ahead of its words.
 //
 // Cost per output row: a word per 64 columns of the picture's row and one
 // sample per decided pixel; per pass, nothing when its source row is white,
