@@ -5,11 +5,13 @@
 // bench/cli_bench, which so uses the library's own rule):
 //   bleed_paths --geometry WIDTH HEIGHT
 // passes: the pass loop; direct: the direct renderer, on a composite sized
-// unfilled; legacy: the per-pixel renderer it replaced; stream: what the tool
-// does, the library's one call for the border (StoreBleedBorder), which
-// renders band by band as it writes, from the picture as loaded (its
-// render_s is 0: the rendering is in store_s). OUTPUT (default PICTURE.bmp.bmp) may be /dev/null, to time the
-// rendering without the writing.
+// unfilled; legacy: the per-pixel renderer it replaced; stream: the
+// library's one call for the border of a loaded picture (StoreBleedBorder),
+// which renders band by band as it writes, from the picture as loaded (its
+// render_s is 0: the rendering is in store_s). The tool itself reads a large
+// picture's pixels while it renders (StoreBleedBorderOfFile), which
+// bench/cli_bench times. OUTPUT (default PICTURE.bmp.bmp) may be /dev/null,
+// to time the rendering without the writing.
 // Prints "paths MODE wall_s=X load_s=.. depth_s=.. size_s=.. render_s=..
 // store_s=.. peak_mib=..": the whole run from load to store, then its steps,
 // and the process's peak resident memory. RenderBorder is the function to

@@ -1,8 +1,12 @@
 #include "bleedborder/bleed/bleed.h"
 
+#include <cstdint>
+#include <optional>
+
 #include "bleedborder/bleed/bleed_geometry.h"
 #include "bleedborder/bleed/bleed_passes.h"
 #include "bleedborder/bleed/renderer/direct_renderer.h"
+#include "bleedborder/core/exceptions.h"
 #include "bleedborder/image/bitmap.h"
 #include "bleedborder/image/dib.h"
 
@@ -63,5 +67,28 @@ void StoreBordered(TBitmap& picture, Target& target) {
 void StoreBleedBorder(TBitmap& picture, const std::string& fileName) { StoreBordered(picture, fileName); }
 
 void StoreBleedBorder(TBitmap& picture, TStream& stream) { StoreBordered(picture, stream); }
+
+void StoreBleedBorderOfFile(const std::string& inputName, const std::string& outputName) {
+  TBitmap picture;
+  std::optional<TBitmap::TUnreadPixels> unread = picture.LoadFileLeavingPixels(inputName);
+  if (!unread) return StoreBleedBorder(picture, outputName);
+  // Bytes [from, to) of the pixels' memory, from where they lie in the file.
+  const std::int64_t start = unread->file->Position();
+  const bleed::TPictureReader readPixels = [&](std::int64_t from, std::int64_t to) {
+    unread->file->SetPosition(start + from);
+    unread->file->ReadBuffer(unread->memory + from, to - from);
+  };
+  const TBleedGeometry g = CheckedGeometry(picture);
+  try {
+    if (bleed::StoreBleedDirect(picture, g, outputName, {}, readPixels)) return;
+  } catch (const EFCreateError&) {
+    // The output may be the input itself (a link to it), which cannot be
+    // replaced while it is open for reading: it is read whole and let go
+    // first, as loading it does, and the output created again.
+  }
+  readPixels(0, unread->bytes);
+  unread->file.reset();
+  StoreBleedBorder(picture, outputName);
+}
 
 }  // namespace bleedborder

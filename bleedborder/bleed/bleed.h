@@ -20,4 +20,13 @@ class TStream;
 BLEEDBORDER_EXPORT void StoreBleedBorder(TBitmap& picture, const std::string& fileName);
 BLEEDBORDER_EXPORT void StoreBleedBorder(TBitmap& picture, TStream& stream);
 
+// Writes the bordered picture of the BMP file inputName to outputName: the
+// file StoreBleedBorder writes of the picture TBitmap::LoadFile loads, with
+// the same exceptions for a file that cannot be opened or is no bitmap
+// (raised before the output is created). The pixels of a large
+// uncompressed file are read while the border is rendered, in the order the
+// file holds them, each band once the rows it reads are in; a file cut short
+// while it is read raises EReadError "Stream read error" then.
+BLEEDBORDER_EXPORT void StoreBleedBorderOfFile(const std::string& inputName, const std::string& outputName);
+
 }  // namespace bleedborder

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "bleedborder/core/color.h"
@@ -106,6 +107,19 @@ class BLEEDBORDER_EXPORT TBitmap : public TGraphic {
   using TPixelWriter = std::function<void(TStream& stream, std::uint32_t pixelBytes)>;
   void StoreFileWritingPixels(const std::string& fileName, const TPixelWriter& writePixels);
   void StoreStreamWritingPixels(TStream& stream, const TPixelWriter& writePixels);
+  // Loads a BMP file as LoadFile does, except that the pixels of a large
+  // uncompressed one that holds all its rows are left unread, for a caller
+  // that reads them itself while it uses the rows already in: the answer
+  // holds the file, open at the pixels' first byte, and where their bytes go
+  // (in the order the file holds them). Nothing but that caller may use the
+  // bitmap before every byte is in. Gives nothing, the pixels read, for any
+  // other file.
+  struct TUnreadPixels {
+    std::unique_ptr<TStream> file;
+    std::uint8_t* memory = nullptr;
+    std::int64_t bytes = 0;
+  };
+  std::optional<TUnreadPixels> LoadFileLeavingPixels(const std::string& fileName);
   TBitmapCanvas& Canvas();
   bool HasCanvas() const;
 
@@ -155,8 +169,9 @@ class BLEEDBORDER_EXPORT TBitmap : public TGraphic {
   void RenderHeld(TCanvas& canvas, const TRect& rect, bool noticed) REQUIRES(LibraryLock);
 
   // Answers whether the bitmap changed, for the notice its caller gives once
-  // the lock is back.
-  bool ReadBmpImage(TStream& stream, std::int64_t count) REQUIRES(LibraryLock);
+  // the lock is back. With unread, the pixels LoadFileLeavingPixels leaves
+  // are left, and said where they go.
+  bool ReadBmpImage(TStream& stream, std::int64_t count, TUnreadPixels* unread = nullptr) REQUIRES(LibraryLock);
   void WriteBmp(TStream& stream, bool withByteCount, const TPixelWriter* writePixels = nullptr);
 
  private:

@@ -3,7 +3,8 @@
 // storage the raster device makes for it, and the storage is attached.
 //
 // Uncompressed pixels are read in one exact read straight into a new section
-// made with the file's own header; compressed pixels are handed undecoded to
+// made with the file's own header (or, for LoadFileLeavingPixels, left for
+// its caller to read there); compressed pixels are handed undecoded to
 // the raster device, and the complete file bytes are kept beside the device
 // bitmap so that an unchanged image is written back as it was read.
 #include <algorithm>
@@ -43,9 +44,14 @@ struct BmpStorage {
   gdi::DIBSECTION record{};
 };
 
+// The least pixel bytes worth leaving for a caller to read while it uses them.
+constexpr std::uint64_t kLeftUnreadFrom = std::uint64_t{8} << 20;
+
 // Plain and bit-field pixels: a section made with the file's own header, the
-// pixels read from the stream straight into it.
-void ReadIntoSection(TStream& stream, const BmpDescription& description, gdi::HDC screen, BmpStorage& storage) {
+// pixels read from the stream straight into it, or left for the caller that
+// takes them when there are many and the file holds every row.
+void ReadIntoSection(TStream& stream, const BmpDescription& description, gdi::HDC screen, BmpStorage& storage,
+                     TBitmap::TUnreadPixels* unread) {
   void* bits = nullptr;
   sys::SetLastError(0);
   storage.bitmap.emplace(
@@ -57,6 +63,11 @@ void ReadIntoSection(TStream& stream, const BmpDescription& description, gdi::HD
   const std::optional<TPixelRows> rows = SectionRows(storage.record);
   const std::uint64_t sectionBytes = rows ? static_cast<std::uint64_t>(rows->Bytes()) : 0;
   const std::uint64_t pixelBytes = std::min(description.pixelBytes, sectionBytes);
+  if (unread && pixelBytes == sectionBytes && pixelBytes >= kLeftUnreadFrom) {
+    unread->memory = static_cast<std::uint8_t*>(bits);
+    unread->bytes = static_cast<std::int64_t>(pixelBytes);
+    return;
+  }
   stream.ReadBuffer(bits, static_cast<std::int64_t>(pixelBytes));
 }
 
@@ -89,14 +100,15 @@ void ReadCompressed(const BmpDescription& description, gdi::HDC screen, BmpStora
 
 // The pixels into new storage, with the palette of a deep image that has a
 // colour table, and the header fields the device does not keep.
-void ReadPixels(TStream& stream, const BmpDescription& description, BmpStorage& storage) {
+void ReadPixels(TStream& stream, const BmpDescription& description, BmpStorage& storage,
+                TBitmap::TUnreadPixels* unread) {
   {
     gdi::ScreenDC screen;
     CheckHandle(screen.Get());
     if (description.compressed) {
       ReadCompressed(description, screen.Get(), storage);
     } else {
-      ReadIntoSection(stream, description, screen.Get(), storage);
+      ReadIntoSection(stream, description, screen.Get(), storage, unread);
     }
   }
   const gdi::BITMAPINFOHEADER& header = description.header;
@@ -136,7 +148,21 @@ void TBitmap::LoadData(TStream& stream) {
   if (changed) NotifyChange(this);
 }
 
-bool TBitmap::ReadBmpImage(TStream& stream, std::int64_t count) {
+std::optional<TBitmap::TUnreadPixels> TBitmap::LoadFileLeavingPixels(const std::string& fileName) {
+  TUnreadPixels unread;
+  std::unique_ptr<TStream> file = OpenFileToLoad(fileName);
+  bool changed;
+  {
+    TLibraryHold hold;
+    changed = ReadBmpImage(*file, file->Size() - file->Position(), &unread);
+  }
+  if (changed) NotifyChange(this);
+  if (!unread.memory) return std::nullopt;
+  unread.file = std::move(file);
+  return unread;
+}
+
+bool TBitmap::ReadBmpImage(TStream& stream, std::int64_t count, TUnreadPixels* unread) {
   ReleaseContext();
   if (count == 0) {
     AttachImage({}, {}, nullptr, false, gdi::DIBSECTION{});
@@ -144,7 +170,7 @@ bool TBitmap::ReadBmpImage(TStream& stream, std::int64_t count) {
   }
   BmpDescription description = ParseBmpDescription(stream, count);
   BmpStorage storage;
-  ReadPixels(stream, description, storage);
+  ReadPixels(stream, description, storage, unread);
 
   const gdi::HPALETTE palette = storage.palette ? storage.palette->Release() : gdi::HPALETTE{};
   AttachImage(storage.bitmap->Release(), palette, std::move(description.keptFile), description.core, storage.record);

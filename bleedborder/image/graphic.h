@@ -3,6 +3,7 @@
 // stream and file persistence that concrete graphics implement.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "bleedborder/core/geometry.h"
@@ -72,6 +73,8 @@ class BLEEDBORDER_EXPORT TGraphic : public TPersistent {
   bool HeldUseTransparency() const REQUIRES(LibraryLock) { return useTransparency_; }
   // Creates (or replaces) the file as StoreFile does and lets store write it.
   static void StoreFileWith(const std::string& fileName, const std::function<void(TStream&)>& store);
+  // Opens the file as LoadFile does, for reading from its start.
+  static std::unique_ptr<TStream> OpenFileToLoad(const std::string& fileName);
 
  private:
   bool isModified_ GUARDED_BY(LibraryLock) = false;

@@ -1,5 +1,6 @@
 // Loading and storing a graphic through a named file.
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "bleedborder/core/exceptions.h"
@@ -23,12 +24,13 @@ template <class E>
 
 }  // namespace
 
-void TGraphic::LoadFile(const std::string& fileName) {
+void TGraphic::LoadFile(const std::string& fileName) { LoadStream(*OpenFileToLoad(fileName)); }
+
+std::unique_ptr<TStream> TGraphic::OpenFileToLoad(const std::string& fileName) {
   const sys::HANDLE handle = sys::CreateFileA(fileName.c_str(), sys::GENERIC_READ, sys::FILE_SHARE_READ, nullptr,
                                               sys::OPEN_EXISTING, sys::FILE_ATTRIBUTE_NORMAL, sys::HANDLE{});
   if (handle == sys::INVALID_HANDLE_VALUE) RaiseFileError<EFOpenError>(Msg::FOpenError, fileName);
-  THandleStream stream(handle);
-  LoadStream(stream);
+  return std::make_unique<THandleStream>(handle);
 }
 
 void TGraphic::StoreFile(const std::string& fileName) {

@@ -1,8 +1,15 @@
 // The one call that writes a picture with its border: the file and the stream
 // hold the bytes of the pass loop on the picture converted to 32 bits, and
-// the caller's picture is left as it was, whatever route the call takes.
+// the caller's picture is left as it was, whatever route the call takes. The
+// call for a file: the bytes of the call on the loaded picture, whether the
+// pixels are read while the border is rendered or before, and a read that
+// fails meanwhile ends it with its exception.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -10,6 +17,8 @@
 #include "bleedborder/bleed/bleed_geometry.h"
 #include "bleedborder/canvas/canvas.h"
 #include "bleedborder/canvas/tools.h"
+#include "bleedborder/bleed/renderer/direct_renderer.h"
+#include "bleedborder/core/exceptions.h"
 #include "bleedborder/core/stream.h"
 #include "bleedborder/image/bitmap.h"
 #include "tests/canvas/thread_support.h"
@@ -111,6 +120,103 @@ TEST(BleedBorderCall, APictureDrawnOnMeanwhileGivesTheBorderOfOneOfItsStates) {
         next = 1 - next;
         return true;
       });
+}
+
+// A BMP file of 24 or 8 (grey) bits a pixel, rows bottom up or top down:
+// rows of white with a few dots between busy rows with white holes, so that
+// the border's rows read source rows of both kinds.
+std::string BmpFile(std::int32_t width, std::int32_t height, std::uint16_t bitCount, bool topDown, unsigned seed) {
+  const std::uint32_t colors = bitCount == 8 ? 256 : 0;
+  const std::int64_t stride = (std::int64_t{width} * bitCount / 8 + 3) / 4 * 4;
+  const std::uint32_t offset = 54 + 4 * colors;
+  std::string file(offset + static_cast<std::size_t>(stride * height), '\0');
+  const auto put = [&](std::size_t at, std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) file[at + static_cast<std::size_t>(i)] = static_cast<char>(value >> (8 * i));
+  };
+  put(0, 'B' | ('M' << 8), 2);
+  put(2, static_cast<std::uint32_t>(file.size()), 4);
+  put(10, offset, 4);
+  put(14, 40, 4);
+  put(18, static_cast<std::uint32_t>(width), 4);
+  put(22, static_cast<std::uint32_t>(topDown ? -height : height), 4);
+  put(26, 1, 2);
+  put(28, bitCount, 2);
+  put(46, colors, 4);
+  for (std::uint32_t i = 0; i < colors; ++i) put(54 + 4 * i, i * 0x010101u, 4);
+  std::mt19937 random(seed);
+  const std::int32_t bytesPerPixel = bitCount / 8;
+  for (std::int32_t y = 0; y < height; ++y) {
+    char* row = file.data() + offset + static_cast<std::size_t>(stride * y);
+    const bool busy = y % 7 < 3;
+    for (std::int32_t x = 0; x < width; ++x) {
+      const bool white = busy ? random() % 4 == 0 : random() % 97 != 0;
+      const std::uint32_t value = white ? 0xFFFFFFu : random() & 0x7F7FFEu;
+      put(static_cast<std::size_t>(row - file.data()) + static_cast<std::size_t>(x * bytesPerPixel), value,
+          bytesPerPixel);
+    }
+  }
+  return file;
+}
+
+// The reference: the file loaded whole, then its border written.
+std::string BorderOfLoaded(const std::string& input, const std::string& output) {
+  TBitmap picture;
+  picture.LoadFile(input);
+  StoreBleedBorder(picture, output);
+  return ContentOf(output);
+}
+
+// Files of at least 8 MiB have their pixels read while the border is
+// rendered (top-down ones whole first); a small one is loaded as it is. Each
+// gives the bytes of the border of the picture loaded first.
+TEST(BleedBorderOfFile, WritesTheBorderOfTheLoadedPicture) {
+  const struct {
+    std::int32_t width, height;
+    std::uint16_t bitCount;
+    bool topDown;
+  } cases[] = {{1800, 1700, 24, false}, {40, 75000, 24, false}, {2950, 2900, 8, false}, {1700, 1800, 24, true},
+               {90, 61, 8, false}};
+  TempDir folder;
+  unsigned seed = 1;
+  for (const auto& c : cases) {
+    const std::string what = std::to_string(c.width) + "x" + std::to_string(c.height) + ", " +
+                             std::to_string(c.bitCount) + " bits" + (c.topDown ? ", top down" : "");
+    const std::string input = folder.Write("picture.bmp", BmpFile(c.width, c.height, c.bitCount, c.topDown, seed++));
+    const std::string expected = BorderOfLoaded(input, folder / "loaded.bmp");
+    StoreBleedBorderOfFile(input, folder / "read.bmp");
+    EXPECT_TRUE(ContentOf(folder / "read.bmp") == expected) << what;
+  }
+}
+
+// An output that is the input itself (a link to it) cannot be replaced while
+// the input is open to be read: the call reads it whole first, as loading it
+// does, and replaces it with its border.
+TEST(BleedBorderOfFile, ReplacesAnInputThatIsItsOwnOutput) {
+  TempDir folder;
+  const std::string input = folder.Write("picture.bmp", BmpFile(1800, 1700, 24, false, 7));
+  const std::string output = folder / "picture.bmp.bmp";
+  const std::string expected = BorderOfLoaded(input, folder / "loaded.bmp");
+  ASSERT_EQ(link(input.c_str(), output.c_str()), 0);
+  StoreBleedBorderOfFile(input, output);
+  EXPECT_TRUE(ContentOf(output) == expected);
+  EXPECT_TRUE(ContentOf(input) == expected) << "the link no longer names the output";
+}
+
+// A read that fails while the border is rendered, at its first chunk or
+// later, reaches the caller as it was raised, and nothing waits for rows that
+// will never come.
+TEST(BleedBorderOfFile, AReadThatFailsMeanwhileEndsTheCallWithItsException) {
+  TempDir folder;
+  const std::string input = folder.Write("picture.bmp", BmpFile(1800, 1700, 24, false, 11));
+  TBitmap picture;
+  picture.LoadFile(input);
+  const TBleedGeometry g = BleedGeometryOf(1800, 1700);
+  for (const std::int64_t failsFrom : {std::int64_t{0}, std::int64_t{4} << 20}) {
+    const bleed::TPictureReader failing = [&](std::int64_t, std::int64_t to) {
+      if (to > failsFrom) RaiseMsg<EReadError>(Msg::ReadError);
+    };
+    EXPECT_THROW(bleed::StoreBleedDirect(picture, g, folder / "bordered.bmp", {}, failing), EReadError) << failsFrom;
+  }
 }
 
 }  // namespace

@@ -87,13 +87,17 @@ class NonWhiteBits {
 
   // The bits of every row, once, by up to threads threads.
   void Fill(unsigned threads) {
-    if (!stored_) return;
     // Chunks of 64 rows: each thread's rows then fill whole words of both the
     // bits and the row flags.
-    ShareOut(source_.Height(), kWordBits, threads, [&](std::int32_t first, std::int32_t last) {
-      WithFormat(source_, [&](auto format) {
-        for (std::int32_t y = first; y < last; ++y) FillRow<decltype(format)>(y);
-      });
+    ShareOut(source_.Height(), kWordBits, threads, [&](std::int32_t first, std::int32_t last) { FillRows(first, last); });
+  }
+  // The bits of rows [first, last), once; first is a multiple of 64 and last
+  // one too or the last row's end, so that no word of the bits is shared with
+  // rows outside them.
+  void FillRows(std::int32_t first, std::int32_t last) {
+    if (!stored_) return;
+    WithFormat(source_, [&](auto format) {
+      for (std::int32_t y = first; y < last; ++y) FillRow<decltype(format)>(y);
     });
   }
 

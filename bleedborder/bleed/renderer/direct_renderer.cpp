@@ -32,11 +32,13 @@ unsigned ThreadsOf(const TBleedGeometry& g, unsigned asked) {
 // The file's bytes, written by store, which writes a composite of the
 // output's size as a BMP with the pixel writer it is given.
 template <class Store>
-bool WriteBleedDirect(TBitmap& source, const TBleedGeometry& geometry, TBandOptions band, Store store) {
+bool WriteBleedDirect(TBitmap& source, const TBleedGeometry& geometry, TBandOptions band,
+                      const TPictureReader& readPicture, Store store) {
   const std::optional<PixelView> picture = PictureFor(source, geometry);
   if (!picture) return false;
   const PassGeometry g(geometry);
-  const RowRenderer renderer(*picture, g, {TUnpaintedPixels::White, band.threads}, ThreadsOf(g, band.threads));
+  const RowRenderer renderer(*picture, g, {TUnpaintedPixels::White, band.threads}, ThreadsOf(g, band.threads),
+                             readPicture);
   // A 32-bit section, sized without its pixels being set: its header is
   // written, and the rendered rows in place of its pixels.
   TBitmap composite;
@@ -73,14 +75,16 @@ bool DrawBleedDirect(TBitmap& source, TBitmap& composite, const TBleedGeometry& 
   return true;
 }
 
-bool StoreBleedDirect(TBitmap& source, const TBleedGeometry& g, const std::string& fileName, TBandOptions options) {
-  return WriteBleedDirect(source, g, options, [&](TBitmap& composite, const TBitmap::TPixelWriter& writePixels) {
-    composite.StoreFileWritingPixels(fileName, writePixels);
-  });
+bool StoreBleedDirect(TBitmap& source, const TBleedGeometry& g, const std::string& fileName, TBandOptions options,
+                      const TPictureReader& readPicture) {
+  return WriteBleedDirect(source, g, options, readPicture,
+                          [&](TBitmap& composite, const TBitmap::TPixelWriter& writePixels) {
+                            composite.StoreFileWritingPixels(fileName, writePixels);
+                          });
 }
 
 bool StoreBleedDirect(TBitmap& source, const TBleedGeometry& g, TStream& stream, TBandOptions options) {
-  return WriteBleedDirect(source, g, options, [&](TBitmap& composite, const TBitmap::TPixelWriter& writePixels) {
+  return WriteBleedDirect(source, g, options, {}, [&](TBitmap& composite, const TBitmap::TPixelWriter& writePixels) {
     composite.StoreStreamWritingPixels(stream, writePixels);
   });
 }

@@ -63,9 +63,12 @@ bool DrawBleedDirect(TBitmap& source, TBitmap& composite, const TBleedGeometry& 
 // composite's pixels are ever held: the memory taken is the picture's, a bit
 // per pixel of it, and a few bands. The memory the rendering needs is taken
 // before the file is created (the tables every row reads are worked out
-// while it is). Returns false, creating no file, unless BleedDirectFits.
+// while it is). With readPicture, source's pixels are not in yet and are
+// read with it while the bands are rendered, each band once the rows it
+// reads are in (row_renderer.h). Returns false, creating no file and
+// reading nothing, unless BleedDirectFits.
 bool StoreBleedDirect(TBitmap& source, const TBleedGeometry& g, const std::string& fileName,
-                      TBandOptions options = {});
+                      TBandOptions options = {}, const TPictureReader& readPicture = {});
 // The same written to a stream.
 bool StoreBleedDirect(TBitmap& source, const TBleedGeometry& g, TStream& stream, TBandOptions options = {});
 

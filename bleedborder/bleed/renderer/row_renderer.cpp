@@ -34,7 +34,8 @@ bool HasHardwareDepositAndCount() {
 
 }  // namespace
 
-RowRenderer::RowRenderer(const PixelView& source, const PassGeometry& geometry, TBleedOptions options, unsigned threads)
+RowRenderer::RowRenderer(const PixelView& source, const PassGeometry& geometry, TBleedOptions options, unsigned threads,
+                         TPictureReader readPicture)
     : source_(source),
       g_(geometry),
       options_(options),
@@ -43,12 +44,81 @@ RowRenderer::RowRenderer(const PixelView& source, const PassGeometry& geometry, 
       columns_(g_),
       shrinking_(g_.LastShrinks() ? ShrinkingPassOf(g_) : ShrinkingPass{}),
       hardwareDeposit_(HasHardwareDepositAndCount()),
-      preparation_(
-          [this] {
-            nonWhite_.Fill(threads_);
-            columns_.Fill(g_, threads_);
-          },
-          threads_ > 1) {}
+      readPicture_(std::move(readPicture)),
+      firstRowIn_(readPicture_ ? g_.sourceHeight : 0),
+      preparation_([this] { Prepare(); }, threads_ > 1 || readPicture_) {}
+
+RowRenderer::~RowRenderer() { stopping_.store(true, std::memory_order_relaxed); }
+
+void RowRenderer::Prepare() {
+  columns_.Fill(g_, threads_);
+  if (!readPicture_) return nonWhite_.Fill(threads_);
+  try {
+    ReadPictureInChunks();
+  } catch (...) {
+    firstRowIn_.store(kReadFailed, std::memory_order_release);
+    firstRowIn_.notify_all();
+    throw;
+  }
+}
+
+// The picture's memory from its start, a chunk of whole rows at a time (a
+// multiple of 64, so that no word of the bits holds two chunks' rows, and
+// about a megabyte), each chunk's bits worked out as soon as it is in. The
+// rows go in from the bottom, as a picture's memory and file hold them; a
+// picture held top row first is read whole before any of it is used.
+void RowRenderer::ReadPictureInChunks() {
+  const std::int32_t height = g_.sourceHeight;
+  const std::int64_t stride = source_.Stride();
+  if (source_.TopDown()) {
+    readPicture_(0, stride * height);
+    nonWhite_.Fill(threads_);
+    firstRowIn_.store(0, std::memory_order_release);
+    firstRowIn_.notify_all();
+    return;
+  }
+  constexpr std::int64_t kChunkBytes = std::int64_t{1} << 20;
+  const std::int64_t chunkRows = kWordBits * std::max<std::int64_t>(1, kChunkBytes / (kWordBits * stride));
+  for (std::int32_t end = height; end > 0 && !stopping_.load(std::memory_order_relaxed);) {
+    const auto first = static_cast<std::int32_t>((end - 1) / chunkRows * chunkRows);
+    readPicture_((height - end) * stride, (height - first) * stride);
+    nonWhite_.FillRows(first, end);
+    firstRowIn_.store(first, std::memory_order_release);
+    firstRowIn_.notify_all();
+    end = first;
+  }
+}
+
+void RowRenderer::AwaitSourceRows(const TRowBand& band) const {
+  const std::int32_t lastY = band.firstY + (band.rows - 1) * band.yStep;
+  const std::int32_t lowest = LowestSourceRow(std::min(band.firstY, lastY));
+  for (std::int32_t in = firstRowIn_.load(std::memory_order_acquire); in > lowest;
+       in = firstRowIn_.load(std::memory_order_acquire)) {
+    if (in == kReadFailed) preparation_.Await();
+    firstRowIn_.wait(in, std::memory_order_acquire);
+  }
+}
+
+// The lowest source row output row y reads: its picture row, and the rows of
+// the passes that reach it. Every one of these is a non-decreasing function
+// of y (a pass maps rows in order; the passes reaching the top margin read
+// row 0 there, those reaching the bottom margin the last row), so the lowest
+// row of a band's first output row is the lowest of the band.
+std::int32_t RowRenderer::LowestSourceRow(std::int32_t y) const {
+  std::int32_t lowest = g_.sourceHeight - 1;
+  const std::int32_t pictureY = y - g_.inset;
+  if (pictureY >= 0 && pictureY < g_.sourceHeight) lowest = pictureY;
+  const std::int32_t top = g_.TopPass(y);
+  for (std::int32_t k = 0; k <= std::min(top, g_.HighestEnlarging()); ++k)
+    lowest = std::min(lowest, g_.SourceRow(k, y));
+  if (top == g_.inset && g_.LastShrinks()) {
+    const raster::SourceSpan rows = raster::StretchSpan(
+        static_cast<std::uint32_t>(g_.sourceHeight), static_cast<std::uint32_t>(g_.PassHeight(g_.inset)),
+        static_cast<std::uint32_t>(y - g_.inset), raster::StretchCombine::Block);
+    lowest = std::min(lowest, rows.first);
+  }
+  return std::max(lowest, 0);
+}
 
 // Every row of a 32-bit composite of the output's size, a thread's share of
 // them as one band: device rows down, whichever way memory holds them.
@@ -64,7 +134,10 @@ void RowRenderer::Render(const PixelView& composite) const {
 }
 
 void RowRenderer::RenderRows(const TRowBand& band, RowScratch& scratch) const {
-  preparation_.Await();
+  if (readPicture_)
+    AwaitSourceRows(band);
+  else
+    preparation_.Await();
   WithFormat(source_, [&](auto format) {
     std::int32_t y = band.firstY;
     for (std::int32_t i = 0; i < band.rows; ++i, y += band.yStep)

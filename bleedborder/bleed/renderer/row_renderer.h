@@ -32,7 +32,10 @@
 // = 3) costs a word per 64 undecided columns and a block of at most 2 x 2
 // source pixels per pixel it decides (per undecided pixel in the one word
 // that holds the block of two columns).
+#include <atomic>
 #include <cstdint>
+#include <functional>
+#include <limits>
 #include <vector>
 
 #include "bleedborder/bleed/renderer/bit_rows.h"
@@ -52,6 +55,10 @@ enum class TUnpaintedPixels : std::uint8_t {
   White,  // made white with a fourth byte of 0, as sizing a bitmap clears it:
           // for a composite whose pixels have not been set yet
 };
+
+// Reads bytes [from, to) of the picture's memory (rows as its file holds
+// them) from wherever they still are, raising what the read raises.
+using TPictureReader = std::function<void(std::int64_t from, std::int64_t to)>;
 
 struct TBleedOptions {
   TUnpaintedPixels unpainted = TUnpaintedPixels::Keep;
@@ -95,7 +102,17 @@ class RowRenderer {
   // row reads, are worked out on a thread of their own when the picture is
   // large enough to share out (threads > 1), so that the caller may
   // meanwhile create the file the rows go to; the rows wait for them.
-  RowRenderer(const PixelView& source, const PassGeometry& geometry, TBleedOptions options, unsigned threads);
+  //
+  // With readPicture, the picture's pixels are not in yet: that thread reads
+  // them, in the order of its memory, a chunk of rows at a time, and works
+  // out each chunk's bits as it arrives, while it is in the cache; a band of
+  // rows waits only for the source rows it reads.
+  RowRenderer(const PixelView& source, const PassGeometry& geometry, TBleedOptions options, unsigned threads,
+              TPictureReader readPicture = {});
+  // Stops reading the picture (a failure elsewhere ended the rendering).
+  ~RowRenderer();
+  RowRenderer(const RowRenderer&) = delete;
+  RowRenderer& operator=(const RowRenderer&) = delete;
 
   const PassGeometry& Sizes() const { return g_; }
   unsigned Threads() const { return threads_; }
@@ -177,6 +194,13 @@ class RowRenderer {
   template <class Format>
   std::uint32_t BlockAnd(const std::vector<const std::uint8_t*>& lines, raster::SourceSpan columns) const;
 
+  // The bits and tables, and the pixels when they are read here.
+  void Prepare();
+  void ReadPictureInChunks();
+  // Waits until the source rows the band reads are in.
+  void AwaitSourceRows(const TRowBand& band) const;
+  std::int32_t LowestSourceRow(std::int32_t y) const;
+
   // The pixels nothing paints.
   static void FillWhite(std::uint32_t* out, std::int64_t count);
 
@@ -190,6 +214,13 @@ class RowRenderer {
   PassColumnTable columns_;
   ShrinkingPass shrinking_;
   bool hardwareDeposit_;
+  TPictureReader readPicture_;
+  // While the picture is read: its rows from this one on are in (memory
+  // holds the bottom row first); kReadFailed, above every row, once a read
+  // has failed.
+  static constexpr std::int32_t kReadFailed = std::numeric_limits<std::int32_t>::max();
+  std::atomic<std::int32_t> firstRowIn_;
+  std::atomic<bool> stopping_{false};
   // Last: it goes first, waiting for the work on the members above.
   TBackgroundWork preparation_;
 };
