@@ -175,6 +175,9 @@ class BLEEDBORDER_EXPORT TBitmap : public TGraphic {
   void WriteBmp(TStream& stream, bool withByteCount, const TPixelWriter* writePixels = nullptr);
 
  private:
+  // Loads the BMP data from the stream's position on, the pixels left as
+  // unread says (nullptr: read).
+  void LoadRestOf(TStream& stream, TUnreadPixels* unread);
   // Makes a change under the library lock, then, when it changed anything,
   // gives the notice without the lock.
   template <class Value>

@@ -124,13 +124,15 @@ void ReadPixels(TStream& stream, const BmpDescription& description, BmpStorage& 
 
 }  // namespace
 
-void TBitmap::LoadStream(TStream& stream) {
+void TBitmap::LoadStream(TStream& stream) { LoadRestOf(stream, nullptr); }
+
+// All that is left of the stream, however long: BMP data may be followed by
+// any amount of other data.
+void TBitmap::LoadRestOf(TStream& stream, TUnreadPixels* unread) {
   bool changed;
   {
     TLibraryHold hold;
-    // All that is left of the stream, however long: BMP data may be followed
-    // by any amount of other data.
-    changed = ReadBmpImage(stream, stream.Size() - stream.Position());
+    changed = ReadBmpImage(stream, stream.Size() - stream.Position(), unread);
   }
   if (changed) NotifyChange(this);
 }
@@ -151,12 +153,7 @@ void TBitmap::LoadData(TStream& stream) {
 std::optional<TBitmap::TUnreadPixels> TBitmap::LoadFileLeavingPixels(const std::string& fileName) {
   TUnreadPixels unread;
   std::unique_ptr<TStream> file = OpenFileToLoad(fileName);
-  bool changed;
-  {
-    TLibraryHold hold;
-    changed = ReadBmpImage(*file, file->Size() - file->Position(), &unread);
-  }
-  if (changed) NotifyChange(this);
+  LoadRestOf(*file, &unread);
   if (!unread.memory) return std::nullopt;
   unread.file = std::move(file);
   return unread;

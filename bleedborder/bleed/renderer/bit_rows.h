@@ -89,7 +89,8 @@ class NonWhiteBits {
   void Fill(unsigned threads) {
     // Chunks of 64 rows: each thread's rows then fill whole words of both the
     // bits and the row flags.
-    ShareOut(source_.Height(), kWordBits, threads, [&](std::int32_t first, std::int32_t last) { FillRows(first, last); });
+    ShareOut(source_.Height(), kWordBits, threads,
+             [&](std::int32_t first, std::int32_t last) { FillRows(first, last); });
   }
   // The bits of rows [first, last), once; first is a multiple of 64 and last
   // one too or the last row's end, so that no word of the bits is shared with

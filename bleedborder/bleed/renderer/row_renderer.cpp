@@ -56,10 +56,15 @@ void RowRenderer::Prepare() {
   try {
     ReadPictureInChunks();
   } catch (...) {
-    firstRowIn_.store(kReadFailed, std::memory_order_release);
-    firstRowIn_.notify_all();
+    PublishRowsFrom(kReadFailed);
     throw;
   }
+}
+
+// Tells the waiting bands that the rows from first on are in.
+void RowRenderer::PublishRowsFrom(std::int32_t first) {
+  firstRowIn_.store(first, std::memory_order_release);
+  firstRowIn_.notify_all();
 }
 
 // The picture's memory from its start, a chunk of whole rows at a time (a
@@ -73,9 +78,7 @@ void RowRenderer::ReadPictureInChunks() {
   if (source_.TopDown()) {
     readPicture_(0, stride * height);
     nonWhite_.Fill(threads_);
-    firstRowIn_.store(0, std::memory_order_release);
-    firstRowIn_.notify_all();
-    return;
+    return PublishRowsFrom(0);
   }
   constexpr std::int64_t kChunkBytes = std::int64_t{1} << 20;
   const std::int64_t chunkRows = kWordBits * std::max<std::int64_t>(1, kChunkBytes / (kWordBits * stride));
@@ -83,8 +86,7 @@ void RowRenderer::ReadPictureInChunks() {
     const auto first = static_cast<std::int32_t>((end - 1) / chunkRows * chunkRows);
     readPicture_((height - end) * stride, (height - first) * stride);
     nonWhite_.FillRows(first, end);
-    firstRowIn_.store(first, std::memory_order_release);
-    firstRowIn_.notify_all();
+    PublishRowsFrom(first);
     end = first;
   }
 }

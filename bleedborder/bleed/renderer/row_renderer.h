@@ -197,6 +197,7 @@ class RowRenderer {
   // The bits and tables, and the pixels when they are read here.
   void Prepare();
   void ReadPictureInChunks();
+  void PublishRowsFrom(std::int32_t first);
   // Waits until the source rows the band reads are in.
   void AwaitSourceRows(const TRowBand& band) const;
   std::int32_t LowestSourceRow(std::int32_t y) const;
